@@ -1,0 +1,255 @@
+// The member loop. The scan pass runs before the dialog: it captures and acts
+// on the message member "!" and the script member "$", skips every other
+// member and checks the integrity sum. The extract pass writes every ordinary
+// member below install_dir, asks before replacing files, restores times and
+// attributes, checks each CRC, then runs the post-install step and the command.
+#include "archive/archive.h"
+#include "lzh/lzh.h"
+#include "paths/paths.h"
+#include "shell/shell.h"
+#include "startup/startup.h"
+#include "timeconv/timeconv.h"
+#include "ui/ui.h"
+
+WORD integrity_sum;
+
+static bool fail(const char *message, const char *path) {
+  show_error(message, path);
+  ctx->abort_flag = 1;
+  return false;
+}
+
+// Skips the member's data. The end is computed before seeking, so a huge size
+// can never move the file backwards into data already read.
+static bool skip_member_data() {
+  DWORD size = read_u32(ctx->header_buffer + HDR_COMPRESSED);
+  LONG here = _llseek(ctx->archive_file, 0, FILE_CURRENT);
+  if (here == -1) return report_read_error();
+  DWORD end = (DWORD)here + size;
+  if (end < (DWORD)here || end > ctx->archive_size) return fail(MSG_UNEXPECTED_EOF, ctx->module_path);
+  if (_llseek(ctx->archive_file, (LONG)end, FILE_BEGIN) == -1) return report_read_error();
+  return true;
+}
+
+static void read_member_data() {
+  ctx->running_crc = 0;
+  ctx->input_pos = (DWORD)-1;
+  BYTE method = ctx->header_buffer[HDR_METHOD_LETTER];
+  if (method == '0') copy_stored((LONG)read_u32(ctx->header_buffer + HDR_UNCOMPRESSED));
+  else if (method != 'd') decode_member();
+}
+
+// Byte for byte: the platform's string comparison follows the locale.
+static bool is_member(const char *name) {
+  const char *p = ctx->member_path;
+  while (*p && *p == *name) ++p, ++name;
+  return *p == *name;
+}
+
+// On Win32s the member's own stamp is shifted in the header buffer itself.
+static void correct_header_time() {
+  BYTE *stamp = ctx->header_buffer + HDR_TIME;
+  EpochSeconds t = read_u32(stamp);
+  apply_tz_correction(&t);
+  for (int i = 0; i < 4; ++i) stamp[i] = (BYTE)(t >> (8 * i));
+}
+
+enum Decision { DECIDE_WRITE, DECIDE_SKIP, DECIDE_STOP };
+
+static Decision decide_overwrite() {
+  DWORD attributes = GetFileAttributesA(ctx->target_path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return DECIDE_WRITE;
+  EpochSeconds existing = existing_file_seconds(ctx->target_path);
+  wsprintfA(ctx->text_scratch, "\"%s\" %s", ctx->target_path, MSG_OVERWRITE);
+  int answer;
+  if (keep_newer == 1 && existing >= read_u32(ctx->header_buffer + HDR_TIME)) answer = IDNO;
+  else if (overwrite_all == 1) answer = IDYES;
+  else
+    answer = MessageBoxA(ctx->main_window, ctx->text_scratch, ctx->window_title,
+                         MB_TASKMODAL | MB_ICONQUESTION | MB_YESNOCANCEL);
+  if (answer == IDCANCEL) {
+    ctx->abort_flag = 1;
+    return DECIDE_STOP;
+  }
+  if (answer != IDYES) return DECIDE_SKIP;
+  if (ctx->block.restore_attributes && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    SetFileAttributesA(ctx->target_path, FILE_ATTRIBUTE_NORMAL);
+  return DECIDE_WRITE;
+}
+
+// Composes, cleans and shows the destination and creates its directories.
+// A member path whose expansion does not fit is reported like a file that
+// cannot be created.
+static bool prepare_target() {
+  if (!compose_target_path(ctx->target_path, ctx->install_dir, ctx->member_path,
+                           sizeof(ctx->member_path)))
+    return fail(MSG_OPEN_ERROR, ctx->member_path);
+  convert_separators(ctx->target_path, '/');
+  char *start = ctx->target_path;
+  if (start[0] && start[1] == ':') start += 2;
+  clean_member_path(start, long_names);
+  shorten_path_for_display(ctx->text_scratch, ctx->target_path, DISPLAY_WIDTH);
+  SetDlgItemTextA(ctx->main_window, IDC_MEMBER_NAME, ctx->text_scratch);
+  SetDlgItemTextA(ctx->main_window, IDC_PROGRESS, "Extract... 0%");
+  create_parent_directories(ctx->target_path);
+  return true;
+}
+
+static void correct_times_for_win32s() {
+  apply_tz_correction(&ctx->creation_time);
+  apply_tz_correction(&ctx->write_time);
+  apply_tz_correction(&ctx->access_time);
+}
+
+// After a file's data: times, close, CRC check, attributes. A conversion that
+// fails leaves that time as the platform has it.
+static bool finish_output_file() {
+  if (win32s_host) correct_times_for_win32s();
+  FILETIME creation, access, write;
+  bool has_creation = file_time_from_seconds(ctx->creation_time, &creation);
+  bool has_write = file_time_from_seconds(ctx->write_time, &write);
+  bool has_access = file_time_from_seconds(ctx->access_time, &access);
+  SetFileTime(ctx->output_file, has_creation ? &creation : nullptr, has_access ? &access : nullptr,
+              has_write ? &write : nullptr);
+  BOOL closed = CloseHandle(ctx->output_file);
+  ctx->output_file = NO_FILE;
+  if (!closed) {
+    DeleteFileA(ctx->target_path);
+    return fail(MSG_CLOSE_ERROR, ctx->target_path);
+  }
+  if (ctx->running_crc != read_u16(ctx->header_buffer + HDR_FILE_CRC)) {
+    DeleteFileA(ctx->target_path);
+    return fail(MSG_CRC_ERROR, ctx->target_path);
+  }
+  if (ctx->block.restore_attributes) SetFileAttributesA(ctx->target_path, ctx->member_attribute);
+  return true;
+}
+
+// Returns false to leave the loop.
+static bool extract_member() {
+  if (is_member("!") || is_member("$")) return skip_member_data();
+  if (!prepare_target()) return false;
+  bool directory = ctx->header_buffer[HDR_METHOD_LETTER] == 'd';
+  if (win32s_host) correct_header_time();
+  if (!directory) {
+    Decision decision = decide_overwrite();
+    if (decision == DECIDE_STOP) return false;
+    if (decision == DECIDE_SKIP) return skip_member_data();
+    ctx->output_file = CreateFileA(ctx->target_path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (ctx->output_file == INVALID_HANDLE_VALUE) {
+      ctx->output_file = NO_FILE;
+      return fail(MSG_OPEN_ERROR, ctx->target_path);
+    }
+  }
+  if (directory) return skip_member_data();
+  read_member_data();
+  return finish_output_file();
+}
+
+// Returns false to leave the loop. A No to a message member marks the pass
+// failed but the scan goes on, so every later question is still asked.
+static bool scan_member(bool *message_refused) {
+  integrity_sum ^= read_u16(ctx->header_buffer + HDR_FILE_CRC);
+  if (is_member("!")) ctx->sink_mode = SINK_MESSAGE;
+  else if (is_member("$")) ctx->sink_mode = SINK_SCRIPT;
+  else return skip_member_data();
+  ctx->output_file = NO_FILE;
+  read_member_data();
+  if (ctx->abort_flag) {
+    ctx->sink_mode = SINK_NONE;
+    return false;
+  }
+  if (ctx->sink_mode == SINK_MESSAGE) {
+    if (MessageBoxA(ctx->main_window, ctx->text_scratch, ctx->window_title,
+                    MB_TASKMODAL | MB_ICONQUESTION | MB_YESNO) != IDYES)
+      *message_refused = true;
+  } else {
+    interpret_script();
+  }
+  ctx->sink_mode = SINK_NONE;
+  return true;
+}
+
+static bool open_archive() {
+  ctx->archive_file = _lopen(ctx->module_path, OF_READ);
+  if (ctx->archive_file == HFILE_ERROR) {
+    ctx->archive_file = NO_ARCHIVE;
+    return fail(MSG_OPEN_ERROR, ctx->module_path);
+  }
+  LONG end = _llseek(ctx->archive_file, 0, FILE_END);
+  if (end == -1) return report_read_error();
+  ctx->archive_size = (DWORD)end;
+  DWORD offset = read_u32(ctx->block.archive_offset);
+  if (offset > ctx->archive_size) return fail(MSG_UNEXPECTED_EOF, ctx->module_path);
+  if (_llseek(ctx->archive_file, (LONG)offset, FILE_BEGIN) == -1) return report_read_error();
+  return true;
+}
+
+static void close_archive() {
+  if (ctx->archive_file != NO_ARCHIVE) _lclose(ctx->archive_file);
+  ctx->archive_file = NO_ARCHIVE;
+}
+
+void split_run_command(char *command, char **program, char **parameters) {
+  char *p = command;
+  while (*p == ' ' || *p == '\t') ++p;
+  if (*p == '"') {
+    *program = ++p;
+    while (*p && *p != '"') ++p;
+  } else {
+    *program = p;
+    while (*p && *p != ' ' && *p != '\t') ++p;
+  }
+  if (*p) *p++ = 0;
+  while (*p == ' ' || *p == '\t') ++p;
+  *parameters = p;
+}
+
+static void start_run_command() {
+  char command[sizeof(ctx->block.run_command)];
+  lstrcpyA(command, ctx->block.run_command);
+  char *program, *parameters;
+  split_run_command(command, &program, &parameters);
+  ShellExecuteA(ctx->main_window, nullptr, program, parameters[0] ? parameters : nullptr,
+                ctx->install_dir, SW_SHOW);
+}
+
+bool run_pass(HWND window, int mode) {
+  ctx->main_window = window;
+  ctx->abort_flag = 0;
+  ctx->output_file = NO_FILE;
+  if (!open_archive()) {
+    close_archive();
+    return false;
+  }
+  long_names = detect_long_names(ctx->install_dir);
+  if (ctx->block.flags_byte & FLAG_INTEGRITY_SUM) {
+    BYTE sum[2] = {};
+    _lread(ctx->archive_file, sum, 2);
+    ctx->stored_integrity_sum = read_u16(sum);
+  }
+  build_crc_table(CRC16_POLY);
+  integrity_sum = 0;
+
+  bool message_refused = false;
+  for (;;) {
+    HeaderResult header = read_member_header();
+    if (header != HEADER_READY) break;
+    bool go_on = mode == PASS_SCAN ? scan_member(&message_refused) : extract_member();
+    if (!go_on) break;
+  }
+  close_archive();
+  if (message_refused) ctx->abort_flag = 1;
+
+  if (mode == PASS_SCAN) {
+    if (!ctx->abort_flag && (ctx->block.flags_byte & FLAG_INTEGRITY_SUM) &&
+        integrity_sum != ctx->stored_integrity_sum)
+      fail(MSG_TAMPERED, ctx->module_path);
+  } else {
+    run_post_install(ctx->main_window);
+    if (ctx->block.run_command[0] && !ctx->abort_flag) start_run_command();
+  }
+  release_member_header();
+  return ctx->abort_flag == 0;
+}

@@ -1,0 +1,30 @@
+// Paths and names: directory macros, destination composition, separators,
+// member name cleaning, directory creation and the display form of a path.
+#pragma once
+#include "startup/context.h"
+
+constexpr int DISPLAY_WIDTH = 32;
+
+char *find_any_of(char *text, const char *set);
+char *file_name_part(char *path);
+char *convert_separators(char *text, char replacement);
+void append_separator(char *path);
+int compare_prefix(const char *a, const char *b, int count);
+void read_machine_string(const char *key_path, const char *value_name, const char *default_text,
+                         char *out, DWORD capacity);
+DWORD get_work_directory(DWORD capacity, char *out);
+bool expand_directory_macro(char *text, DWORD size, const char *search_name);
+template <size_t N> bool expand_directory_macro(char (&text)[N], const char *search_name) {
+  return expand_directory_macro(text, N, search_name);
+}
+bool compose_target_path(char *target, const char *base, char *path, DWORD path_size);
+
+char *string_end(char *text);
+bool detect_long_names(const char *dir);
+char *clean_name_part(char *text, int max_bytes, bool long_names);
+void clean_file_name(char *name, bool long_names);
+void clean_member_path(char *path, bool long_names);
+void create_parent_directories(const char *path);
+void shorten_path_for_display(char *out, const char *path, int width);
+
+extern bool long_names;

@@ -1,0 +1,22 @@
+// The builder's LZH encoder: LZ77 matching over hash chains with lazy
+// evaluation, then static-Huffman blocks in the -lh5-/-lh6-/-lh7- layout.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+struct MethodParams {
+  char letter;           // '5', '6' or '7'
+  unsigned window;       // largest match distance
+  unsigned pos_symbols;  // position-code symbols the stream describes
+  unsigned pos_bits;     // width of the position-code count field
+};
+
+const MethodParams *method_params(char letter);  // null for other letters
+
+// Compresses `size` bytes; the result is the member's compressed data.
+std::vector<uint8_t> lzh_encode(const uint8_t *data, size_t size, const MethodParams &method);
+
+// Code lengths of a Huffman code for `freq`, none longer than `limit`; unused
+// symbols get 0. Exposed for tests.
+std::vector<uint8_t> huffman_lengths(const std::vector<uint32_t> &freq, unsigned limit);

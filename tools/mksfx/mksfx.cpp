@@ -1,0 +1,312 @@
+// mksfx: packs files and directories into a self-extractor (a copy of the
+// stub with its header block filled in and an LZH archive appended), or into
+// a plain .lzh archive; lists and tests existing ones.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <iconv.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+#include "archive_writer.h"
+#include "inspect.h"
+#include "stub_layout.h"
+
+namespace {
+
+const char USAGE[] =
+    "usage: mksfx -o OUT.exe [options] PATH...\n"
+    "       mksfx --list FILE | --test FILE\n"
+    "\n"
+    "Packs each PATH into a self-extractor: a directory contributes its contents\n"
+    "(member paths relative to it, empty directories included), a file itself.\n"
+    "\n"
+    "  -o, --output FILE       the file to write (required when packing)\n"
+    "  --stub FILE             stub to copy (default: sfxstub32.exe beside mksfx)\n"
+    "  --archive-only          write a plain .lzh archive, no stub\n"
+    "  --method lh0|lh5|lh6|lh7  compression (default lh7); incompressible files are stored\n"
+    "  --title TEXT            dialog title and message box caption (at most 40 bytes)\n"
+    "  --dir-caption TEXT      label above the directory box (at most 40 bytes)\n"
+    "  --default-dir DIR       default destination; may start with a macro such as %WinDir%\n"
+    "  --run COMMAND           command started after a clean extraction\n"
+    "  --auto-start            start extracting without waiting for OK\n"
+    "  --overwrite-all         replace existing files without asking\n"
+    "  --keep-newer-off        replace existing files even when they are newer\n"
+    "  --integrity-sum         store a sum of the file CRCs the stub checks first\n"
+    "  --restore-attributes    restore MS-DOS attributes and replace read-only files\n"
+    "  --message FILE          text shown as a Yes/No question before the dialog (member \"!\")\n"
+    "  --script FILE           settings script (member \"$\")\n"
+    "  --codepage 1252|932     code page of stored names and texts (default 1252)\n"
+    "  --time SECONDS          store this time (seconds since 1970) for every member;\n"
+    "                          otherwise SOURCE_DATE_EPOCH, when set, caps every time\n"
+    "  --list FILE             list the members of a self-extractor or archive\n"
+    "  --test FILE             decode every member and check its CRC (status 0: all good)\n"
+    "  -h, --help              this text\n";
+
+struct Options {
+  std::string output, stub, method = "lh7", codepage = "1252", message, script;
+  bool archive_only = false;
+  HeaderBlockFields block;
+  bool pin_time = false;
+  uint32_t time = 0;
+  bool cap_time = false;
+  uint32_t cap = 0;
+  std::vector<std::string> inputs;
+};
+
+struct Failure {
+  std::string message;
+};
+
+[[noreturn]] void fail(const std::string &message) { throw Failure{message}; }
+
+std::string to_codepage(const std::string &utf8, const std::string &codepage, const std::string &what) {
+  iconv_t cd = iconv_open(("CP" + codepage).c_str(), "UTF-8");
+  if (cd == (iconv_t)-1) fail("code page " + codepage + " is not available");
+  std::string out(utf8.size() * 2 + 4, '\0');
+  char *in = (char *)utf8.data(), *o = out.data();
+  size_t in_left = utf8.size(), out_left = out.size();
+  size_t r = iconv(cd, &in, &in_left, &o, &out_left);
+  iconv_close(cd);
+  if (r == (size_t)-1) fail(what + ": cannot be written in code page " + codepage);
+  out.resize(out.size() - out_left);
+  return out;
+}
+
+std::vector<uint8_t> read_whole(const std::string &path) {
+  FILE *f = fopen(path.c_str(), "rb");
+  if (!f) fail(path + ": " + strerror(errno));
+  std::vector<uint8_t> data;
+  uint8_t buffer[1 << 16];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0) data.insert(data.end(), buffer, buffer + n);
+  bool error = ferror(f);
+  fclose(f);
+  if (error) fail(path + ": read error");
+  return data;
+}
+
+constexpr uint64_t FILETIME_1970 = 116444736000000000ull;
+
+// Member times stay within what the stub restores as such: 1970-01-01 to
+// 2106-02-07 06:28:15 (its seconds are unsigned 32-bit).
+uint32_t member_time(const struct stat &st, const Options &o) {
+  if (o.pin_time) return o.time;
+  int64_t t = (int64_t)st.st_mtim.tv_sec;
+  t = std::max<int64_t>(0, std::min<int64_t>(t, 0xFFFFFFFFll));
+  uint32_t seconds = (uint32_t)t;
+  if (o.cap_time && seconds > o.cap) seconds = o.cap;
+  return seconds;
+}
+
+struct Input {
+  std::string source;  // host path
+  Member member;
+};
+
+void add_input(const std::string &source, const std::string &name, const struct stat &st,
+               const Options &o, std::vector<Input> *out) {
+  Input in;
+  in.source = source;
+  in.member.directory = S_ISDIR(st.st_mode);
+  in.member.path = to_codepage(name, o.codepage, source) + (in.member.directory ? "/" : "");
+  if (in.member.path.size() > MAX_MEMBER_PATH)
+    fail(source + ": member path longer than " + std::to_string(MAX_MEMBER_PATH) + " bytes");
+  in.member.time = member_time(st, o);
+  uint64_t ft = FILETIME_1970 + (uint64_t)in.member.time * 10000000ull;
+  for (uint64_t &t : in.member.file_times) t = ft;
+  in.member.attribute = in.member.directory ? 0x10 : 0x20;
+  if (!(st.st_mode & S_IWUSR)) in.member.attribute |= 0x01;
+  if (!in.member.directory && (uint64_t)st.st_size >= 0x100000000ull) fail(source + ": 4 GiB or larger");
+  out->push_back(in);
+}
+
+void collect(const std::string &dir, const std::string &prefix, const Options &o, std::vector<Input> *out) {
+  DIR *d = opendir(dir.c_str());
+  if (!d) fail(dir + ": " + strerror(errno));
+  std::vector<std::string> names;
+  while (struct dirent *e = readdir(d))
+    if (strcmp(e->d_name, ".") && strcmp(e->d_name, "..")) names.push_back(e->d_name);
+  closedir(d);
+  std::sort(names.begin(), names.end());
+  for (const std::string &name : names) {
+    std::string path = dir + "/" + name;
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) fail(path + ": " + strerror(errno));
+    if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
+    add_input(path, prefix + name, st, o, out);
+    if (S_ISDIR(st.st_mode)) collect(path, prefix + name + "/", o, out);
+  }
+}
+
+std::string default_stub() {
+  char self[4096];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
+  if (n <= 0) return "sfxstub32.exe";
+  self[n] = 0;
+  std::string dir(self);
+  return dir.substr(0, dir.rfind('/') + 1) + "sfxstub32.exe";
+}
+
+void write_output(const std::string &path, const std::vector<uint8_t> &bytes) {
+  std::string temp = path + ".mksfx-XXXXXX";
+  int fd = mkstemp(temp.data());
+  if (fd < 0) fail(path + ": " + strerror(errno));
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) break;
+    done += (size_t)n;
+  }
+  bool ok = done == bytes.size();
+  ok &= fchmod(fd, 0755) == 0;
+  ok &= close(fd) == 0;
+  if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
+    int saved = errno;
+    unlink(temp.c_str());
+    fail(path + ": " + strerror(saved));
+  }
+}
+
+uint32_t parse_number(const std::string &text, const std::string &option) {
+  char *end;
+  errno = 0;
+  unsigned long long v = strtoull(text.c_str(), &end, 10);
+  if (text.empty() || *end || errno || v > 0xFFFFFFFFull) fail("bad value for " + option + ": " + text);
+  return (uint32_t)v;
+}
+
+std::vector<uint8_t> special_member(const std::string &file, const char *name, size_t limit,
+                                    const Options &o, char letter, uint16_t *crc) {
+  std::vector<uint8_t> text = read_whole(file);
+  if (text.size() > limit)
+    fail(file + ": longer than the " + std::to_string(limit) + " bytes the stub reads");
+  Member m;
+  m.path = name;
+  m.time = o.pin_time ? o.time : 0;
+  uint64_t ft = FILETIME_1970 + (uint64_t)m.time * 10000000ull;
+  for (uint64_t &t : m.file_times) t = ft;
+  return pack_member(m, text.data(), text.size(), letter, crc);
+}
+
+std::vector<uint8_t> build(const Options &o) {
+  std::vector<Input> inputs;
+  for (const std::string &arg : o.inputs) {
+    struct stat st;
+    if (stat(arg.c_str(), &st) != 0) fail(arg + ": " + strerror(errno));
+    if (S_ISDIR(st.st_mode)) {
+      collect(arg, "", o, &inputs);
+    } else {
+      std::string base = arg.substr(arg.rfind('/') == std::string::npos ? 0 : arg.rfind('/') + 1);
+      add_input(arg, base, st, o, &inputs);
+    }
+  }
+  char letter = o.method[2];
+  std::vector<uint8_t> members;
+  uint16_t sum = 0, crc = 0;
+  auto append = [&](const std::vector<uint8_t> &bytes) {
+    members.insert(members.end(), bytes.begin(), bytes.end());
+    sum ^= crc;
+  };
+  if (!o.message.empty()) append(special_member(o.message, "!", 1023, o, letter, &crc));
+  if (!o.script.empty()) append(special_member(o.script, "$", 4095, o, letter, &crc));
+  for (const Input &in : inputs) {
+    std::vector<uint8_t> data;
+    if (!in.member.directory) data = read_whole(in.source);
+    append(pack_member(in.member, data.data(), data.size(), letter, &crc));
+  }
+  members.push_back(0), members.push_back(0);  // a header size of 0 ends the archive
+
+  std::vector<uint8_t> out;
+  if (!o.archive_only) {
+    out = read_whole(o.stub);
+    if (out.size() < PE_HEADER_OFFSET + 4 || out[0] != 'M' || out[1] != 'Z' ||
+        (out[60] | out[61] << 8) != (int)PE_HEADER_OFFSET)
+      fail(o.stub + ": not a self-extractor stub");
+    HeaderBlockFields block = o.block;
+    block.archive_offset = (uint32_t)out.size();
+    std::vector<uint8_t> bytes;
+    std::string error;
+    if (!header_block_bytes(block, &bytes, &error)) fail(error);
+    std::copy(bytes.begin(), bytes.end(), out.begin() + HEADER_BLOCK_FILE_OFFSET);
+    static const char ID[] = "mksfx";
+    std::copy(ID, ID + sizeof(ID) - 1, out.begin() + BUILDER_ID_OFFSET);
+    if (block.flags & BLOCK_INTEGRITY_SUM) out.push_back((uint8_t)sum), out.push_back((uint8_t)(sum >> 8));
+  }
+  out.insert(out.end(), members.begin(), members.end());
+  return out;
+}
+
+Options parse(int argc, char **argv, std::string *inspect, bool *test) {
+  Options o;
+  o.stub = default_stub();
+  std::string title, caption, dir, run;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) fail("option " + a + " needs a value");
+      return argv[++i];
+    };
+    if (a == "-h" || a == "--help") {
+      fputs(USAGE, stdout);
+      exit(0);
+    } else if (a == "-o" || a == "--output") o.output = value();
+    else if (a == "--stub") o.stub = value();
+    else if (a == "--archive-only") o.archive_only = true;
+    else if (a == "--method") o.method = value();
+    else if (a == "--title") title = value();
+    else if (a == "--dir-caption") caption = value();
+    else if (a == "--default-dir") dir = value();
+    else if (a == "--run") run = value();
+    else if (a == "--auto-start") o.block.flags |= BLOCK_AUTO_START;
+    else if (a == "--overwrite-all") o.block.flags |= BLOCK_OVERWRITE_ALL;
+    else if (a == "--keep-newer-off") o.block.flags |= BLOCK_KEEP_NEWER_OFF;
+    else if (a == "--integrity-sum") o.block.flags |= BLOCK_INTEGRITY_SUM;
+    else if (a == "--restore-attributes") o.block.restore_attributes = '/';
+    else if (a == "--message") o.message = value();
+    else if (a == "--script") o.script = value();
+    else if (a == "--codepage") o.codepage = value();
+    else if (a == "--time") o.pin_time = true, o.time = parse_number(value(), a);
+    else if (a == "--list" || a == "--test") *test = a == "--test", *inspect = value();
+    else if (a.size() > 1 && a[0] == '-') fail("unknown option " + a);
+    else o.inputs.push_back(a);
+  }
+  if (!inspect->empty()) return o;
+  if (o.method != "lh0" && o.method != "lh5" && o.method != "lh6" && o.method != "lh7")
+    fail("unknown method " + o.method + " (lh0, lh5, lh6 or lh7)");
+  if (o.codepage != "1252" && o.codepage != "932") fail("unsupported code page " + o.codepage);
+  if (o.output.empty()) fail("no output file (-o)");
+  if (o.inputs.empty() && o.message.empty() && o.script.empty()) fail("nothing to pack");
+  o.block.title = to_codepage(title, o.codepage, "--title");
+  o.block.dir_caption = to_codepage(caption, o.codepage, "--dir-caption");
+  o.block.default_dir = to_codepage(dir, o.codepage, "--default-dir");
+  o.block.run_command = to_codepage(run, o.codepage, "--run");
+  if (const char *epoch = getenv("SOURCE_DATE_EPOCH"); epoch && *epoch)
+    o.cap_time = true, o.cap = parse_number(epoch, "SOURCE_DATE_EPOCH");
+  return o;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  try {
+    std::string inspect;
+    bool test = false;
+    Options o = parse(argc, argv, &inspect, &test);
+    if (!inspect.empty()) {
+      std::string error;
+      int status = inspect_archive(inspect.c_str(), test, &error);
+      if (!error.empty()) fprintf(stderr, "mksfx: %s\n", error.c_str());
+      return status;
+    }
+    write_output(o.output, build(o));
+    return 0;
+  } catch (const Failure &f) {
+    fprintf(stderr, "mksfx: %s\n", f.message.c_str());
+    return 2;
+  }
+}
