@@ -1,0 +1,261 @@
+// The bit reader, the decode-table builder and the block decoder, on
+// hand-made streams whose expected output is worked out by hand.
+#include "bit_writer.h"
+#include "lzh_encoder.h"
+#include "support.h"
+#include "archive/archive.h"
+#include "lzh/lzh.h"
+#include "startup/startup.h"
+
+namespace {
+
+class DecoderTest : public SfxTest {
+ protected:
+  void SetUp() override {
+    SfxTest::SetUp();
+    make_context();
+    build_crc_table(CRC16_POLY);
+  }
+
+  // Puts `compressed` into a file, decodes it as a member of `method` with
+  // the given sizes into out.bin; returns the exit status (-1: none).
+  int decode(char method, const std::vector<uint8_t> &compressed, uint32_t size,
+             uint32_t compressed_size = 0xFFFFFFFF) {
+    std::string input = dir + "/in.bin";
+    write_file(input, compressed);
+    header.assign(32, 0);
+    memcpy(header.data() + 2, "-lh?-", 5);
+    header[HDR_METHOD_LETTER] = (uint8_t)method;
+    uint32_t csize = compressed_size == 0xFFFFFFFF ? (uint32_t)compressed.size() : compressed_size;
+    for (int i = 0; i < 4; ++i) header[7 + i] = (uint8_t)(csize >> 8 * i), header[11 + i] = (uint8_t)(size >> 8 * i);
+    ctx->header_buffer = header.data();
+    ctx->archive_file = _lopen(input.c_str(), OF_READ);
+    output = dir + "/out.bin";
+    lstrcpyA(ctx->target_path, output.c_str());
+    ctx->output_file = CreateFileA(output.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ctx->input_pos = (DWORD)-1;
+    int status = posix::run([&] {
+      if (method == '0') copy_stored((LONG)size);
+      else decode_member();
+    });
+    if (status < 0) {
+      position_after = _llseek(ctx->archive_file, 0, FILE_CURRENT);
+      CloseHandle(ctx->output_file);
+      _lclose(ctx->archive_file);
+    }
+    ctx->output_file = NO_FILE;
+    ctx->header_buffer = nullptr;
+    return status;
+  }
+  std::string out_text() {
+    std::vector<uint8_t> d = read_file(output);
+    return std::string(d.begin(), d.end());
+  }
+
+  std::vector<uint8_t> header;
+  std::string output;
+  LONG position_after = -1;
+};
+
+// Codes of a block with the literal 'A' (code 0) and the match of length 10
+// (symbol 263, code 1); the position code has the single symbol 0.
+BitWriter two_symbol_block(uint16_t block_size, unsigned pos_bits = 4) {
+  BitWriter w;
+  w.put(block_size, 16);
+  w.put(4, 5).put(0, 3).put(0, 3).put(1, 3).put(0, 2).put(1, 3);  // code-length code: 2 and 3, length 1
+  w.put(264, 9);
+  w.put(0, 1).put(65 - 20, 9).put(1, 1);    // 65 zero lengths, then length 1 for 'A'
+  w.put(0, 1).put(197 - 20, 9).put(1, 1);   // 197 zero lengths, then length 1 for symbol 263
+  w.put(0, pos_bits).put(0, pos_bits);      // position code: single symbol 0
+  return w;
+}
+
+TEST_F(DecoderTest, TableForLengthsOneToNine) {
+  BYTE lengths[19] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 9};
+  build_decode_table(19, lengths, 8, ctx->small_table);
+  const int first[] = {0, 128, 192, 224, 240, 248, 252, 254};
+  for (int s = 0; s < 8; ++s) {
+    int end = s < 7 ? first[s + 1] : 255;
+    for (int i = first[s]; i < end; ++i) ASSERT_EQ(ctx->small_table[i], s) << i;
+  }
+  EXPECT_EQ(ctx->small_table[255], 19);
+  EXPECT_EQ(ctx->left_child[19], 8);
+  EXPECT_EQ(ctx->right_child[19], 9);
+}
+
+TEST_F(DecoderTest, TableForTwoSymbolsAndForEightBitLiterals) {
+  BYTE two[19] = {};
+  two[0] = two[5] = 1;
+  build_decode_table(19, two, 8, ctx->small_table);
+  EXPECT_EQ(ctx->small_table[127], 0);
+  EXPECT_EQ(ctx->small_table[128], 5);
+  EXPECT_EQ(ctx->small_table[255], 5);
+  BYTE eight[510] = {};
+  memset(eight, 8, 256);
+  build_decode_table(510, eight, 12, ctx->symbol_table);
+  for (int s = 0; s < 256; s += 51) {
+    EXPECT_EQ(ctx->symbol_table[16 * s], s);
+    EXPECT_EQ(ctx->symbol_table[16 * s + 15], s);
+  }
+}
+
+TEST_F(DecoderTest, TableWithTreeBelowTheLastEntry) {
+  BYTE lengths[510] = {};
+  for (int i = 0; i < 12; ++i) lengths[i] = (BYTE)(i + 1);
+  lengths[12] = lengths[13] = 13;
+  build_decode_table(510, lengths, 12, ctx->symbol_table);
+  EXPECT_EQ(ctx->symbol_table[4095], 510);
+  EXPECT_EQ(ctx->left_child[510], 12);
+  EXPECT_EQ(ctx->right_child[510], 13);
+}
+
+TEST_F(DecoderTest, BadLengthSetsEndWithBadTable) {
+  BYTE three[19] = {1, 1, 1};
+  BYTE too_long[19] = {1, 17};
+  BYTE wraps[19] = {1, 1, 1, 1};  // twice the code space: a multiple of 65,536
+  for (BYTE *lengths : {three, too_long, wraps}) {
+    EXPECT_EQ(posix::run([&] { build_decode_table(19, lengths, 8, ctx->small_table); }), 1);
+  }
+  ASSERT_EQ(box_texts().size(), 3u);
+  EXPECT_EQ(box_texts()[0], "\"" + sfx_path + "\" Bad table");
+}
+
+TEST_F(DecoderTest, AllZeroLengthsLeaveTheTableAlone) {
+  for (WORD &e : ctx->small_table) e = 7;
+  BYTE zero[19] = {};
+  build_decode_table(19, zero, 8, ctx->small_table);
+  EXPECT_EQ(ctx->small_table[0], 7);
+  EXPECT_EQ(ctx->small_table[255], 7);
+}
+
+TEST_F(DecoderTest, BitReaderStartsAndServesBits) {
+  decode('5', {}, 0, 0);  // sets up nothing harmful: size 0 reads nothing
+  EXPECT_EQ(posix::call_count("_lread"), 0);
+  std::string input = dir + "/bits.bin";
+  write_file(input, {0x12, 0x34});
+  ctx->archive_file = _lopen(input.c_str(), OF_READ);
+  ctx->input_pos = (DWORD)-1;
+  ctx->compressed_left = 2;
+  start_decoder('5');
+  EXPECT_EQ(ctx->bit_buffer, 0x1234);
+  EXPECT_EQ(ctx->held_count, 0);
+  EXPECT_EQ(get_bits(4), 1);
+  EXPECT_EQ(ctx->bit_buffer, 0x2340);
+  EXPECT_EQ(get_bits(16), 0x2340);  // then zero bits after the data
+  EXPECT_EQ(get_bits(16), 0);
+  _lclose(ctx->archive_file);
+}
+
+TEST_F(DecoderTest, OneByteMemberFillsTheUpperHalf) {
+  std::string input = dir + "/bits.bin";
+  write_file(input, {0xA5, 0xFF});
+  ctx->archive_file = _lopen(input.c_str(), OF_READ);
+  ctx->input_pos = (DWORD)-1;
+  ctx->compressed_left = 1;
+  start_decoder('7');
+  EXPECT_EQ(ctx->bit_buffer, 0xA500);
+  EXPECT_EQ(ctx->compressed_left, 0u);
+  EXPECT_EQ(_llseek(ctx->archive_file, 0, FILE_CURRENT), 1);  // never past the member
+  _lclose(ctx->archive_file);
+}
+
+TEST_F(DecoderTest, LiteralAndOverlappingMatchAtDistanceOne) {
+  BitWriter w = two_symbol_block(2);
+  w.put(0, 1).put(1, 1);
+  EXPECT_EQ(decode('5', w.bytes(), 11), -1);
+  EXPECT_EQ(out_text(), std::string(11, 'A'));
+}
+
+TEST_F(DecoderTest, LastMatchRunsPastTheSizeAndIsWrittenWhole) {
+  BitWriter w = two_symbol_block(2, 5);
+  w.put(0, 1).put(1, 1);
+  EXPECT_EQ(decode('6', w.bytes(), 5), -1);
+  EXPECT_EQ(out_text(), std::string(11, 'A'));
+}
+
+TEST_F(DecoderTest, PositionSymbolWithExtraBits) {
+  std::string input = dir + "/bits.bin";
+  BitWriter w;
+  w.put(0b0110, 4);
+  write_file(input, w.bytes());
+  ctx->archive_file = _lopen(input.c_str(), OF_READ);
+  ctx->input_pos = (DWORD)-1;
+  ctx->compressed_left = (DWORD)w.bytes().size();
+  start_decoder('5');
+  for (WORD &e : ctx->small_table) e = 5;  // a single-symbol position code
+  ctx->small_len[5] = 0;
+  EXPECT_EQ(decode_position(), 22u);
+  _lclose(ctx->archive_file);
+}
+
+TEST_F(DecoderTest, BlockSizeZeroMeans65536AndTheTailReadsAsZeroBits) {
+  BitWriter w;
+  w.put(0, 16).put(0, 5).put(0, 5).put(0, 9).put('A', 9).put(0, 4).put(0, 4);
+  EXPECT_EQ(decode('5', w.bytes(), 70000), -1);
+  std::string out = out_text();
+  ASSERT_EQ(out.size(), 70000u);
+  EXPECT_EQ(out.substr(0, 65536), std::string(65536, 'A'));
+  // The next block header comes from zero bits: a single-symbol code for 0.
+  EXPECT_EQ(out.substr(65536), std::string(70000 - 65536, '\0'));
+}
+
+TEST_F(DecoderTest, SingleSymbolOutsideItsAlphabetIsABadTable) {
+  BitWriter literal, code_length, position;
+  literal.put(1, 16).put(0, 5).put(0, 5).put(0, 9).put(510, 9);
+  code_length.put(1, 16).put(0, 5).put(19, 5);
+  position.put(1, 16).put(0, 5).put(0, 5).put(0, 9).put('A', 9).put(0, 4).put(14, 4);
+  for (const BitWriter *w : {&literal, &code_length, &position})
+    EXPECT_EQ(decode('5', w->bytes(), 10), 1);
+  EXPECT_EQ(box_texts().size(), 3u);
+}
+
+TEST_F(DecoderTest, TooManyLiteralLengthsIsABadTable) {
+  BitWriter w;
+  w.put(1, 16).put(0, 5).put(0, 5).put(511, 9);
+  EXPECT_EQ(decode('7', w.bytes(), 10), 1);
+  EXPECT_EQ(box_texts().back(), "\"" + sfx_path + "\" Bad table");
+  EXPECT_FALSE(exists(output));
+}
+
+TEST_F(DecoderTest, TruncatedDataGivesReadErrorAndDeletesOutput) {
+  std::vector<uint8_t> data = pattern_bytes(100000, 3);
+  std::vector<uint8_t> packed = lzh_encode(data.data(), data.size(), *method_params('5'));
+  std::vector<uint8_t> cut(packed.begin(), packed.begin() + packed.size() / 2);
+  EXPECT_EQ(decode('5', cut, 100000, (uint32_t)packed.size()), 1);
+  EXPECT_EQ(box_texts().back(), "\"" + sfx_path + "\" Read ERROR");
+  EXPECT_EQ(ctx->abort_flag, 1);
+  EXPECT_FALSE(exists(output));
+}
+
+TEST_F(DecoderTest, StoredCopyInChunksAndCutShort) {
+  std::vector<uint8_t> data = pattern_bytes(150000, 4);
+  EXPECT_EQ(decode('0', data, 150000), -1);
+  EXPECT_EQ(read_file(output), data);
+  EXPECT_EQ(ctx->running_crc, crc16(data.data(), data.size()));
+  data.resize(100000);
+  EXPECT_EQ(decode('0', data, 150000), 1);
+  EXPECT_FALSE(exists(output));
+}
+
+TEST_F(DecoderTest, EncoderRoundTripsEveryMethodAndKeepsTheFilePosition) {
+  std::vector<std::vector<uint8_t>> inputs = {
+      {}, {'x'}, pattern_bytes(65535, 1), pattern_bytes(65536, 2), pattern_bytes(65537, 3),
+      std::vector<uint8_t>(200000, 0x55)};
+  std::vector<uint8_t> noise(100000);
+  uint32_t x = 99;
+  for (uint8_t &b : noise) x = x * 1664525u + 1013904223u, b = (uint8_t)(x >> 24);
+  inputs.push_back(noise);
+  for (char method : {'5', '6', '7'}) {
+    for (const auto &data : inputs) {
+      std::vector<uint8_t> packed = lzh_encode(data.data(), data.size(), *method_params(method));
+      std::vector<uint8_t> with_next = packed;
+      with_next.push_back(0xEE);  // the next header's first byte must stay unread
+      ASSERT_EQ(decode(method, with_next, (uint32_t)data.size(), (uint32_t)packed.size()), -1);
+      EXPECT_EQ(read_file(output), data) << method << " " << data.size();
+      EXPECT_EQ(ctx->running_crc, crc16(data.data(), data.size()));
+      EXPECT_EQ(position_after, (LONG)packed.size());
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,173 @@
+// Start-up: the command line, the header block and the settings they make.
+#include "support.h"
+#include "startup/startup.h"
+#include "ui/ui.h"
+
+namespace {
+
+class StartupTest : public SfxTest {
+ protected:
+  // Runs with an empty archive; the dialog is closed with Cancel at once,
+  // after its directory box has been read.
+  int run_and_cancel(const std::string &tail, const HeaderBlockFields &block = {}) {
+    write_sfx(archive_bytes({}), block);
+    posix::reset();
+    posix::set_drive_root(dir + "/drives");
+    posix::set_module_path(sfx_path);
+    captured = false;
+    posix::set_dialog_driver([this](HWND dialog) {
+      if (!captured && posix::control(IDC_DIRECTORY)) {
+        captured = true;
+        shown_dir = posix::control(IDC_DIRECTORY)->text;
+        caption = posix::window_caption();
+        timers_pending = posix::control(IDOK)->enabled == false;
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        return true;
+      }
+      return false;
+    });
+    return run_program(tail);
+  }
+  bool captured = false;
+  std::string shown_dir, caption;
+  bool timers_pending = false;
+};
+
+TEST_F(StartupTest, SkipsProgramNameQuotedOrPlain) {
+  char quoted[] = "\"C:\\My Apps\\x.exe\"  -n D:\\dir";
+  EXPECT_STREQ(skip_program_name(quoted), "-n D:\\dir");
+  char plain[] = "x.exe\t \t-c";
+  EXPECT_STREQ(skip_program_name(plain), "-c");
+  char alone[] = "x.exe";
+  EXPECT_STREQ(skip_program_name(alone), "");
+}
+
+TEST_F(StartupTest, SplitsTokensWithQuotesAndHighBytes) {
+  make_context();
+  char **tokens;
+  int n = split_command_line("a \"b c\"d \xE9t\xE9  \"unterminated x", &tokens);
+  ASSERT_EQ(n, 4);
+  EXPECT_STREQ(tokens[0], "a");
+  EXPECT_STREQ(tokens[1], "b cd");
+  EXPECT_STREQ(tokens[2], "\xE9t\xE9");
+  EXPECT_STREQ(tokens[3], "unterminated x");
+  release_tokens(tokens, n);
+  EXPECT_EQ(posix::live_local_blocks(), 1);  // only the context
+}
+
+TEST_F(StartupTest, KeepsTheFirst1024TokensOnly) {
+  make_context();
+  std::string line;
+  for (int i = 0; i < 1100; ++i) line += "t" + std::to_string(i) + " ";
+  char **tokens;
+  int n = split_command_line(line.c_str(), &tokens);
+  EXPECT_EQ(n, MAX_TOKENS);
+  EXPECT_STREQ(tokens[MAX_TOKENS - 1], "t1023");
+  release_tokens(tokens, n);
+}
+
+TEST_F(StartupTest, FirstTokenDirectoryIsIgnored) {
+  HeaderBlockFields block;
+  block.default_dir = "C:\\Block";
+  EXPECT_EQ(run_and_cancel("D:\\Given", block), 0);
+  EXPECT_EQ(shown_dir, "C:\\Block");
+}
+
+TEST_F(StartupTest, DashNThenDirectoryStartsAutomaticallyThere) {
+  EXPECT_EQ(run_and_cancel("-n D:\\Given -c"), 0);
+  EXPECT_EQ(shown_dir, "D:\\Given");
+  EXPECT_EQ(auto_start, 1);
+  EXPECT_EQ(keep_newer, 1);  // the -c after the directory is never seen
+}
+
+TEST_F(StartupTest, OptionLettersIgnoreCaseAndDashMinusWins) {
+  HeaderBlockFields block;
+  block.flags = BLOCK_AUTO_START;
+  run_and_cancel("-N-", block);
+  EXPECT_EQ(auto_start, 0);
+  run_and_cancel("x", block);
+  EXPECT_EQ(auto_start, 1);
+}
+
+TEST_F(StartupTest, FlagBit3TurnsKeepNewerOffEvenWithDashCMinus) {
+  HeaderBlockFields block;
+  block.flags = BLOCK_KEEP_NEWER_OFF;
+  run_and_cancel("-c-", block);
+  EXPECT_EQ(keep_newer, 0);
+  run_and_cancel("-c-");
+  EXPECT_EQ(keep_newer, 1);
+  run_and_cancel("-c");
+  EXPECT_EQ(keep_newer, 0);
+}
+
+TEST_F(StartupTest, QuotedDirectoryWithSpace) {
+  run_and_cancel("-n \"D:\\My Dir\"");
+  EXPECT_EQ(shown_dir, "D:\\My Dir");
+}
+
+TEST_F(StartupTest, DirectoryTooLongForTheFieldIsRefused) {
+  HeaderBlockFields block;
+  block.default_dir = "C:\\Block";
+  run_and_cancel("-n D:\\" + std::string(253, 'x'), block);
+  EXPECT_EQ(shown_dir, "C:\\Block");
+  run_and_cancel("-n D:\\" + std::string(252, 'x'), block);
+  EXPECT_EQ(shown_dir.size(), 255u);
+}
+
+TEST_F(StartupTest, ContextAllocationFailureShowsNotEnoughMemory) {
+  write_sfx(archive_bytes({}));
+  posix::fail_call("LocalAlloc", 1);
+  EXPECT_EQ(run_program(""), 0);
+  ASSERT_EQ(posix::message_boxes().size(), 1u);
+  const auto &box = posix::message_boxes()[0];
+  EXPECT_EQ(box.text, "Not enough memory");
+  EXPECT_EQ(box.caption, "Tarvello V2.60.w32.0036");
+  EXPECT_EQ(box.owner, nullptr);
+  EXPECT_EQ(box.style, (UINT)(MB_TASKMODAL | MB_ICONERROR));
+}
+
+TEST_F(StartupTest, HeaderBlockTitlesAndDefaults) {
+  HeaderBlockFields block;
+  run_and_cancel("", block);
+  EXPECT_EQ(caption, "Tarvello V2.60.w32.0036");
+  block.title = "My Setup";
+  block.flags = 0xF0;  // bits 4-7 are not read
+  run_and_cancel("", block);
+  EXPECT_EQ(caption, "My Setup");
+  EXPECT_EQ(auto_start, 0);
+  EXPECT_EQ(overwrite_all, 0);
+  EXPECT_EQ(keep_newer, 1);
+}
+
+TEST_F(StartupTest, ShortFileLeavesTheRestOfTheBlockZero) {
+  std::vector<uint8_t> file(600, 0);
+  file[512 + 4] = 'T';
+  write_file(sfx_path, file);
+  make_context();
+  load_header_block();
+  EXPECT_STREQ(ctx->window_title, "T");
+  EXPECT_EQ(ctx->block.default_dir[0], 0);
+  EXPECT_EQ(read_u32(ctx->block.archive_offset), 0u);
+}
+
+TEST_F(StartupTest, TextsFillingTheirFieldAreCut) {
+  std::vector<uint8_t> file(1232, 'x');
+  file[512] = file[513] = file[514] = file[515] = 0;
+  write_file(sfx_path, file);
+  make_context();
+  load_header_block();
+  EXPECT_EQ(strlen(ctx->window_title), 40u);
+  EXPECT_EQ(strlen(ctx->block.default_dir), 255u);
+  EXPECT_EQ(strlen(ctx->block.run_command), 258u);
+}
+
+TEST_F(StartupTest, BareStubFailsScanWithBadHeader) {
+  std::vector<uint8_t> stub(2048, 0);  // all-zero block: the archive "starts" at the MZ header
+  stub[0] = 'M', stub[1] = 'Z';
+  write_file(sfx_path, stub);
+  EXPECT_EQ(run_program(""), 0);
+  ASSERT_EQ(box_texts().size(), 1u);
+  EXPECT_EQ(box_texts()[0], "\"" + sfx_path + "\" Bad header");
+}
+
+}  // namespace

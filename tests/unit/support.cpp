@@ -1,0 +1,143 @@
+#include "support.h"
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <sys/stat.h>
+#include "startup/startup.h"
+
+std::vector<uint8_t> read_file(const std::string &path) {
+  std::vector<uint8_t> data;
+  FILE *f = fopen(path.c_str(), "rb");
+  if (!f) return data;
+  int c;
+  while ((c = fgetc(f)) != EOF) data.push_back((uint8_t)c);
+  fclose(f);
+  return data;
+}
+
+void write_file(const std::string &path, const std::vector<uint8_t> &data) {
+  FILE *f = fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr) << path;
+  if (!data.empty()) fwrite(data.data(), 1, data.size(), f);
+  fclose(f);
+}
+
+void write_text(const std::string &path, const std::string &text) {
+  write_file(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+bool exists(const std::string &path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+std::vector<uint8_t> pattern_bytes(size_t size, uint32_t seed) {
+  std::vector<uint8_t> out(size);
+  uint32_t x = seed * 2654435761u + 1;
+  for (size_t i = 0; i < size; ++i) {
+    x = x * 1103515245u + 12345u;
+    // Words from a small alphabet, so that the data compresses.
+    out[i] = (uint8_t)("etaoin shrdlu\n"[(x >> 16) % 14]);
+  }
+  return out;
+}
+
+TestMember file_member(const std::string &path, const std::string &text, char method) {
+  TestMember m;
+  m.path = path;
+  m.data.assign(text.begin(), text.end());
+  m.method = method;
+  return m;
+}
+
+std::vector<uint8_t> member_data(const TestMember &t, uint16_t *crc_out) {
+  Member m;
+  m.path = t.path;
+  m.directory = t.method == 'd';
+  m.time = t.time;
+  m.attribute = t.attribute;
+  uint64_t ft = 116444736000000000ull + (uint64_t)t.time * 10000000ull;
+  for (uint64_t &x : m.file_times) x = ft;
+  uint16_t crc = crc16(t.data.data(), t.data.size());
+  if (crc_out) *crc_out = m.directory ? 0 : crc;
+  if (m.directory) return member_bytes(m, "-lhd-", {}, 0, 0);
+  if (t.method == '0') return member_bytes(m, "-lh0-", t.data, (uint32_t)t.data.size(), crc);
+  uint16_t c;
+  std::vector<uint8_t> bytes = pack_member(m, t.data.data(), t.data.size(), t.method, &c);
+  return bytes;
+}
+
+std::vector<uint8_t> archive_bytes(const std::vector<TestMember> &members, bool integrity_sum) {
+  std::vector<uint8_t> out;
+  uint16_t sum = 0;
+  for (const TestMember &m : members) {
+    uint16_t crc;
+    std::vector<uint8_t> b = member_data(m, &crc);
+    sum ^= crc;
+    out.insert(out.end(), b.begin(), b.end());
+  }
+  out.push_back(0), out.push_back(0);
+  if (integrity_sum) out.insert(out.begin(), {(uint8_t)sum, (uint8_t)(sum >> 8)});
+  return out;
+}
+
+void SfxTest::SetUp() {
+  char templ[] = "/tmp/sfxtest-XXXXXX";
+  ASSERT_NE(mkdtemp(templ), nullptr);
+  dir = templ;
+  sfx_path = dir + "/test.exe";
+  dest = dir + "/dest";
+  posix::reset();
+  posix::set_drive_root(dir + "/drives");
+  posix::set_module_path(sfx_path);
+  unsetenv("TZ");
+  unsetenv("SFX_ECHO_MESSAGES");
+  ctx = nullptr;
+}
+
+void SfxTest::TearDown() {
+  posix::reset();
+  ctx = nullptr;
+  std::error_code ec;
+  std::filesystem::permissions(dir, std::filesystem::perms::all, ec);
+  std::filesystem::remove_all(dir, ec);
+}
+
+void SfxTest::write_sfx(const std::vector<uint8_t> &archive, const HeaderBlockFields &fields) {
+  std::vector<uint8_t> file(1232 + 100, 0);
+  file[0] = 'M', file[1] = 'Z';
+  HeaderBlockFields f = fields;
+  if (f.archive_offset == 0) f.archive_offset = (uint32_t)file.size();
+  std::vector<uint8_t> block;
+  std::string error;
+  ASSERT_TRUE(header_block_bytes(f, &block, &error)) << error;
+  std::copy(block.begin(), block.end(), file.begin() + 512);
+  file.insert(file.end(), archive.begin(), archive.end());
+  write_file(sfx_path, file);
+}
+
+void SfxTest::write_sfx(const std::vector<TestMember> &members, HeaderBlockFields block) {
+  write_sfx(archive_bytes(members, (block.flags & BLOCK_INTEGRITY_SUM) != 0), block);
+}
+
+int SfxTest::run_program(const std::string &tail) {
+  int result = -1;
+  std::string line = tail;
+  int status = posix::run([&] { result = WinMain((HINSTANCE)0x400000, nullptr, line.data(), 10); });
+  return status >= 0 ? status : result;
+}
+
+void SfxTest::make_context() {
+  ctx = (SfxContext *)LocalAlloc(LPTR, sizeof(SfxContext));
+  ASSERT_NE(ctx, nullptr);
+  lstrcpyA(ctx->module_path, sfx_path.c_str());
+  lstrcpyA(ctx->window_title, "Title");
+  ctx->output_file = NO_FILE;
+  ctx->archive_file = NO_ARCHIVE;
+}
+
+std::vector<std::string> SfxTest::box_texts() const {
+  std::vector<std::string> texts;
+  for (const auto &b : posix::message_boxes()) texts.push_back(b.text);
+  return texts;
+}

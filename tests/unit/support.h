@@ -1,0 +1,48 @@
+// Shared pieces of the native tests: a temporary tree, archives built with
+// the builder's own writer, a self-extractor file the program can read as its
+// own module, and a way to run the whole program through the stand-in.
+#pragma once
+#include <gtest/gtest.h>
+#include <cstdint>
+#include <string>
+#include <vector>
+#include "archive_writer.h"
+#include "posix/harness.h"
+#include "startup/context.h"
+
+std::vector<uint8_t> read_file(const std::string &path);
+void write_file(const std::string &path, const std::vector<uint8_t> &data);
+void write_text(const std::string &path, const std::string &text);
+bool exists(const std::string &path);
+std::vector<uint8_t> pattern_bytes(size_t size, uint32_t seed);  // compressible, deterministic
+
+// One member to put into a test archive.
+struct TestMember {
+  std::string path;
+  std::vector<uint8_t> data;
+  char method = '5';  // '0', '5', '6', '7' or 'd'
+  uint32_t time = 1000000000;
+  uint16_t attribute = 0x20;
+};
+TestMember file_member(const std::string &path, const std::string &text, char method = '5');
+std::vector<uint8_t> member_data(const TestMember &m, uint16_t *crc = nullptr);
+std::vector<uint8_t> archive_bytes(const std::vector<TestMember> &members, bool integrity_sum = false);
+
+class SfxTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Writes a self-extractor at sfx_path and makes it the running module.
+  void write_sfx(const std::vector<uint8_t> &archive, const HeaderBlockFields &block = {});
+  void write_sfx(const std::vector<TestMember> &members, HeaderBlockFields block = {});
+  // Runs WinMain with the command line tail; the exit status or WinMain's result.
+  int run_program(const std::string &tail);
+  // A fresh zero context for tests of single routines.
+  void make_context();
+  std::vector<std::string> box_texts() const;
+
+  std::string dir;       // a fresh temporary directory
+  std::string sfx_path;  // dir + "/test.exe"
+  std::string dest;      // dir + "/dest"
+};
