@@ -1,0 +1,233 @@
+// The built stubs: the self-extractor file layout byte for byte, the DOS
+// program, the imported DLLs and the dialog and icon resources.
+#include <gtest/gtest.h>
+#include <cstring>
+#include "pe_reader.h"
+#include "support.h"
+
+namespace {
+
+enum : uint32_t {
+  WS_POPUP_ = 0x80000000, WS_CHILD_ = 0x40000000, WS_VISIBLE_ = 0x10000000, WS_DISABLED_ = 0x08000000,
+  WS_CAPTION_ = 0x00C00000, WS_BORDER_ = 0x00800000, WS_VSCROLL_ = 0x00200000, WS_SYSMENU_ = 0x00080000,
+  WS_GROUP_ = 0x00020000, WS_TABSTOP_ = 0x00010000, DS_MODALFRAME_ = 0x80,
+  SS_LEFTNOWORDWRAP_ = 0xC, SS_NOPREFIX_ = 0x80, ES_AUTOHSCROLL_ = 0x80, ES_OEMCONVERT_ = 0x400,
+  BS_DEFPUSHBUTTON_ = 1, BS_CHECKBOX_ = 2, BS_AUTOCHECKBOX_ = 3,
+  LBS_ = 0x1 | 0x2 | 0x10 | 0x40 | 0x1000,  // notify, sort, owner-draw fixed, has strings, disable no scroll
+  CBS_DRIVES_ = 0x3 | 0x10 | 0x40 | 0x100 | 0x200, CBS_TYPES_ = 0x3 | 0x40,
+};
+enum : uint16_t { BUTTON = 0x80, EDIT = 0x81, STATIC = 0x82, LISTBOX = 0x83, COMBOBOX = 0x85 };
+
+struct Item {
+  int id;
+  uint16_t cls;
+  uint32_t style;  // WS_CHILD is added by the check
+  const char *text;
+  short x, y, cx, cy;
+};
+
+const Item SFX_DIALOG[] = {
+    {103, STATIC, WS_VISIBLE_ | WS_GROUP_, "Install &Directory:", 10, 7, 157, 8},
+    {100, EDIT, WS_VISIBLE_ | WS_BORDER_ | WS_TABSTOP_ | ES_AUTOHSCROLL_ | ES_OEMCONVERT_, "", 10, 18, 135, 12},
+    {104, BUTTON, WS_VISIBLE_ | WS_TABSTOP_, "&Reference...", 148, 17, 48, 14},
+    {101, STATIC, WS_VISIBLE_ | WS_GROUP_ | SS_LEFTNOWORDWRAP_, "", 12, 60, 130, 8},
+    {102, STATIC, WS_VISIBLE_ | WS_GROUP_ | SS_LEFTNOWORDWRAP_, "", 148, 60, 45, 8},
+    {1, BUTTON, WS_VISIBLE_ | WS_TABSTOP_ | BS_DEFPUSHBUTTON_, "&Ok", 49, 72, 40, 14},
+    {2, BUTTON, WS_VISIBLE_ | WS_TABSTOP_, "&Cancel", 114, 72, 40, 14},
+    {105, BUTTON, WS_VISIBLE_ | WS_TABSTOP_ | BS_CHECKBOX_, "&Start Menu", 12, 32, 176, 12},
+    {106, BUTTON, WS_VISIBLE_ | WS_TABSTOP_ | BS_CHECKBOX_, "Set Cl&ass", 12, 44, 176, 12},
+};
+
+const uint32_t HIDDEN = WS_DISABLED_;
+const Item GET_DIR_DIALOG[] = {
+    {-1, STATIC, WS_VISIBLE_ | WS_GROUP_, "&Directory:", 10, 11, 92, 9},
+    {1088, STATIC, WS_VISIBLE_ | WS_GROUP_ | SS_NOPREFIX_, "", 10, 22, 92, 9},
+    {1121, LISTBOX, WS_VISIBLE_ | WS_VSCROLL_ | WS_BORDER_ | WS_TABSTOP_ | LBS_, "", 10, 34, 92, 68},
+    {1091, STATIC, WS_VISIBLE_ | WS_GROUP_, "Dri&ve:", 10, 106, 92, 9},
+    {1137, COMBOBOX, WS_VISIBLE_ | WS_VSCROLL_ | WS_BORDER_ | WS_TABSTOP_ | CBS_DRIVES_, "", 10, 116, 92, 68},
+    {1, BUTTON, WS_VISIBLE_ | WS_GROUP_ | WS_TABSTOP_ | BS_DEFPUSHBUTTON_, "&Ok", 115, 12, 50, 14},
+    {2, BUTTON, WS_VISIBLE_ | WS_GROUP_ | WS_TABSTOP_, "&Cancel", 115, 30, 50, 14},
+    {1038, BUTTON, WS_VISIBLE_ | WS_GROUP_ | WS_TABSTOP_, "&Help", 115, 55, 50, 14},
+    {1090, STATIC, HIDDEN | WS_GROUP_, "File&name:", -269, 8, 76, 9},
+    {1152, EDIT, HIDDEN | WS_BORDER_ | WS_TABSTOP_ | ES_AUTOHSCROLL_ | ES_OEMCONVERT_, "", -271, 20, 90, 12},
+    {1120, LISTBOX, HIDDEN | WS_VSCROLL_ | WS_BORDER_ | LBS_, "", -269, 37, 90, 68},
+    {1089, STATIC, HIDDEN | WS_GROUP_, "File &Type:", -269, 109, 90, 9},
+    {1136, COMBOBOX, HIDDEN | WS_VSCROLL_ | WS_BORDER_ | CBS_TYPES_, "", -268, 121, 90, 36},
+    {1040, BUTTON, HIDDEN | WS_GROUP_ | BS_AUTOCHECKBOX_, "Over&write", -263, 139, 63, 12},
+};
+
+struct Reader {
+  const std::vector<uint8_t> &d;
+  size_t at = 0;
+  uint16_t u16() { return (uint16_t)(d[at] | d[at + 1] << 8), at += 2, (uint16_t)(d[at - 2] | d[at - 1] << 8); }
+  uint32_t u32() { uint32_t lo = u16(); return lo | (uint32_t)u16() << 16; }
+  void align() { at = (at + 3) & ~(size_t)3; }
+  std::string text() {  // a UTF-16 string, or "#n" for an ordinal
+    uint16_t c = u16();
+    if (c == 0xFFFF) return "#" + std::to_string(u16());
+    std::string s;
+    for (; c; c = u16()) s += (char)c;
+    return s;
+  }
+};
+
+std::vector<uint8_t> stub_bytes(const char *name) {
+  std::vector<uint8_t> bytes = read_file(std::string(SFX_DIST_DIR) + "/" + name);
+  EXPECT_FALSE(bytes.empty()) << name << " missing: build with scripts/build first";
+  return bytes;
+}
+
+void check_items(Reader &r, const Item *items, size_t count, bool extended) {
+  for (size_t i = 0; i < count; ++i) {
+    const Item &want = items[i];
+    SCOPED_TRACE(want.id);
+    r.align();
+    uint32_t style;
+    if (extended) {
+      r.u32();  // help id
+      EXPECT_EQ(r.u32(), 0u);
+      style = r.u32();
+    } else {
+      style = r.u32();
+      EXPECT_EQ(r.u32(), 0u);
+    }
+    EXPECT_EQ((short)r.u16(), want.x);
+    EXPECT_EQ((short)r.u16(), want.y);
+    EXPECT_EQ((short)r.u16(), want.cx);
+    EXPECT_EQ((short)r.u16(), want.cy);
+    int id = extended ? (int)r.u32() : (short)r.u16();
+    EXPECT_EQ(id, want.id);
+    EXPECT_EQ(style, WS_CHILD_ | want.style);
+    EXPECT_EQ(r.text(), "#" + std::to_string(want.cls));
+    EXPECT_EQ(r.text(), want.text);
+    r.at += r.u16();
+  }
+}
+
+class StubImageTest : public ::testing::TestWithParam<const char *> {};
+
+TEST_P(StubImageTest, FileLayoutMatchesTheSelfExtractorFormat) {
+  std::vector<uint8_t> b = stub_bytes(GetParam());
+  ASSERT_GT(b.size(), 1236u);
+  EXPECT_EQ(b[0], 'M');
+  EXPECT_EQ(b[1], 'Z');
+  EXPECT_EQ(b[8] | b[9] << 8, 32);        // header paragraphs: the DOS image starts at 512
+  EXPECT_EQ(b[20] | b[21] << 8, 0);       // IP
+  EXPECT_EQ(b[22] | b[23] << 8, 0x26);    // CS: 512 + 0x260 = 1120
+  EXPECT_EQ(b[60] | b[61] << 8 | b[62] << 16 | b[63] << 24, 0x4D0);
+  for (size_t i = 64; i < 1120; ++i) ASSERT_EQ(b[i], 0) << "offset " << i;  // block area zero in the bare stub
+  EXPECT_EQ(memcmp(&b[1232], "PE\0\0", 4), 0);
+}
+
+TEST_P(StubImageTest, DosProgramPrintsItsTextAndExitsWithOne) {
+  std::vector<uint8_t> b = stub_bytes(GetParam());
+  const uint8_t expected_code[] = {
+      0x0E,              // push cs
+      0x1F,              // pop ds
+      0xBA, 0x0E, 0x00,  // mov dx, 000E: the text
+      0xB4, 0x09,        // mov ah, 09: print up to '$'
+      0xCD, 0x21,        // int 21
+      0xB8, 0x01, 0x4C,  // mov ax, 4C01: exit with code 1
+      0xCD, 0x21,        // int 21
+  };
+  ASSERT_EQ(memcmp(&b[1120], expected_code, sizeof(expected_code)), 0);
+  std::string text(b.begin() + 1120 + 0x0E, b.begin() + 1232);
+  EXPECT_EQ(text.substr(0, text.find('$') + 1), "This program can not be run in DOS mode.\r\r\n$");
+}
+
+TEST_P(StubImageTest, ImportsOnlySystemDlls) {
+  PeImage pe;
+  ASSERT_TRUE(pe.load(stub_bytes(GetParam())));
+  std::vector<std::string> dlls = pe.imported_dlls();
+  EXPECT_GE(dlls.size(), 5u);
+  for (std::string dll : dlls) {
+    for (char &c : dll) c = (char)toupper(c);
+    EXPECT_TRUE(dll == "KERNEL32.DLL" || dll == "USER32.DLL" || dll == "GDI32.DLL" ||
+                dll == "COMDLG32.DLL" || dll == "ADVAPI32.DLL" || dll == "SHELL32.DLL")
+        << dll;
+  }
+}
+
+TEST_P(StubImageTest, SectionsLieInsideTheFileAfterTheHeaders) {
+  PeImage pe;
+  ASSERT_TRUE(pe.load(stub_bytes(GetParam())));
+  uint32_t file_align = pe.u32(pe.optional + 36), headers = pe.u32(pe.optional + 60);
+  EXPECT_EQ(headers % file_align, 0u);
+  EXPECT_GE(headers, pe.sections + 40u * pe.section_count);
+  for (uint16_t i = 0; i < pe.section_count; ++i) {
+    size_t s = pe.sections + 40u * i;
+    uint32_t raw = pe.u32(s + 20), size = pe.u32(s + 16);
+    if (!raw) continue;
+    EXPECT_GE(raw, headers);
+    EXPECT_LE(raw + size, pe.bytes.size());
+  }
+  EXPECT_EQ(pe.u32(pe.pe + 8), 0u);  // no time stamp: builds are reproducible
+}
+
+TEST_P(StubImageTest, DialogTemplatesMatchTheirTables) {
+  PeImage pe;
+  ASSERT_TRUE(pe.load(stub_bytes(GetParam())));
+  uint16_t language;
+  std::vector<uint8_t> data;
+  ASSERT_TRUE(pe.resource(5, "SFXDIALOG", &language, &data));
+  EXPECT_EQ(language, 1041);
+  Reader r{data};
+  EXPECT_EQ(r.u16(), 1);       // extended template
+  EXPECT_EQ(r.u16(), 0xFFFF);
+  r.u32();
+  EXPECT_EQ(r.u32(), 1u);      // WS_EX_DLGMODALFRAME
+  EXPECT_EQ(r.u32(), WS_POPUP_ | WS_CAPTION_ | WS_SYSMENU_ | DS_MODALFRAME_);  // no DS_SETFONT
+  EXPECT_EQ(r.u16(), 9);
+  EXPECT_EQ(r.u16(), 32);
+  EXPECT_EQ(r.u16(), 32);
+  EXPECT_EQ(r.u16(), 205);
+  EXPECT_EQ(r.u16(), 95);
+  EXPECT_EQ(r.text(), "");     // menu
+  EXPECT_EQ(r.text(), "");     // class
+  EXPECT_EQ(r.text(), "Install");
+  check_items(r, SFX_DIALOG, 9, true);
+
+  ASSERT_TRUE(pe.resource(5, "GETDIRDIALOG", &language, &data));
+  EXPECT_EQ(language, 1041);
+  Reader g{data};
+  EXPECT_EQ(g.u32(), WS_POPUP_ | WS_CAPTION_ | WS_SYSMENU_ | DS_MODALFRAME_);
+  EXPECT_EQ(g.u32(), 0u);
+  EXPECT_EQ(g.u16(), 14);
+  EXPECT_EQ(g.u16(), 24);
+  EXPECT_EQ(g.u16(), 24);
+  EXPECT_EQ(g.u16(), 175);
+  EXPECT_EQ(g.u16(), 140);
+  EXPECT_EQ(g.text(), "");
+  EXPECT_EQ(g.text(), "");
+  EXPECT_EQ(g.text(), "");
+  check_items(g, GET_DIR_DIALOG, 14, false);
+}
+
+TEST_P(StubImageTest, IconHasA32And16PixelSixteenColourImage) {
+  PeImage pe;
+  ASSERT_TRUE(pe.load(stub_bytes(GetParam())));
+  uint16_t language;
+  std::vector<uint8_t> group;
+  ASSERT_TRUE(pe.resource(14, "#101", &language, &group));
+  Reader r{group};
+  EXPECT_EQ(r.u16(), 0);
+  EXPECT_EQ(r.u16(), 1);
+  ASSERT_EQ(r.u16(), 2);
+  int sizes[2];
+  for (int &size : sizes) {
+    size = group[r.at];
+    EXPECT_EQ(group[r.at + 2], 16);  // colours
+    EXPECT_EQ(group[r.at + 6], 4);   // bits per pixel
+    uint16_t id = (uint16_t)(group[r.at + 12] | group[r.at + 13] << 8);
+    std::vector<uint8_t> image;
+    EXPECT_TRUE(pe.resource(3, "#" + std::to_string(id), &language, &image));
+    EXPECT_EQ(image.size(), size == 32 ? 744u : 296u);
+    r.at += 14;
+  }
+  EXPECT_EQ(sizes[0], 32);
+  EXPECT_EQ(sizes[1], 16);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothStubs, StubImageTest, ::testing::Values("sfxstub32.exe", "sfxstub64.exe"));
+
+}  // namespace
