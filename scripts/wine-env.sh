@@ -1,0 +1,104 @@
+# Shared by the Wine end-to-end tests: a private display and prefix, and
+# helpers to run a self-extractor, answer its boxes and read their texts.
+# Source it; it sets DISPLAY, WINEPREFIX and friends.
+
+SFX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+SFX_WINE_DIR=${SFX_WINE_DIR:-$SFX_ROOT/build/wine}
+export DISPLAY=${SFX_DISPLAY:-:87}
+export WINEPREFIX=$SFX_WINE_DIR/prefix64
+export WINEARCH=win64
+# No menu entries in the home folder, no Mono or Gecko installers.
+export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
+WINE64=/usr/lib/wine/wine64
+WINE32=/usr/lib/wine/wine
+
+wine_start_display() {
+  if ! xdpyinfo >/dev/null 2>&1; then
+    setsid Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 < /dev/null &
+    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && return 0; sleep 0.1; done
+    echo "Xvfb did not start on $DISPLAY" >&2
+    return 1
+  fi
+}
+
+# Creates the 64-bit prefix once; later runs reuse it.
+wine_make_prefix() {
+  mkdir -p "$SFX_WINE_DIR"
+  if [ ! -f "$WINEPREFIX/.sfx-ready" ]; then
+    rm -rf "$WINEPREFIX"
+    WINEDEBUG=-all "$WINE64" wineboot -i >/dev/null 2>&1 < /dev/null
+    # Without a window manager Wine draws captions and closes windows promptly only unmanaged.
+    WINEDEBUG=-all "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    "$WINE64"server -w 2>/dev/null || wineserver -w
+    touch "$WINEPREFIX/.sfx-ready"
+  fi
+}
+
+wine_stop() {
+  WINEDEBUG=-all wineserver -k 2>/dev/null || true
+}
+
+# wine_run LOG EXE ARGS...: runs a self-extractor with message boxes traced
+# into LOG; returns its exit status.
+wine_run() {
+  local log=$1 exe=$2
+  shift 2
+  WINEDEBUG=-all,+msgbox timeout "${SFX_WINE_TIMEOUT:-90}" "$WINE64" "$exe" "$@" >"$log" 2>&1 < /dev/null
+}
+
+# The texts of the message boxes a run showed, one per line.
+wine_box_texts() {
+  sed -n 's/.*MSGBOX_OnInit L"\(.*\)"$/\1/p' "$1" | sed 's/\\"/"/g; s/\\\\/\\/g'
+}
+
+# wine_wait_window TITLE [SECONDS]: the id of the newest window with TITLE.
+wine_wait_window() {
+  local title=$1 limit=${2:-60} id
+  for _ in $(seq $((limit * 5))); do
+    id=$(xdotool search --name "^$title\$" 2>/dev/null | tail -1)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.2
+  done
+  return 1
+}
+
+# wine_wait_box LOG COUNT: waits until COUNT boxes have been traced.
+wine_wait_box() {
+  local log=$1 count=$2
+  for _ in $(seq 300); do
+    [ "$(grep -c MSGBOX_OnInit "$log" 2>/dev/null)" -ge "$count" ] && { sleep 0.5; return 0; }
+    sleep 0.2
+  done
+  return 1
+}
+
+# wine_answer TITLE WINDOWS KEYS...: waits until WINDOWS top-level windows
+# carry TITLE (the dialog and its box: 2; a box before the dialog: 1) and
+# sends the keys to the newest, which is the box.
+wine_answer() {
+  local title=$1 want=$2 ids
+  shift 2
+  for _ in $(seq 300); do
+    ids=$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | sort -n)
+    if [ "$(echo "$ids" | grep -c .)" -ge "$want" ]; then
+      sleep 1  # a box that has just been mapped may not take keys yet
+      # Real key events to the focused box: keys sent to a window with
+      # XSendEvent are not reliably told apart by Wine.
+      xdotool windowfocus --sync "$(echo "$ids" | tail -1)" key "$@" 2>/dev/null || true
+      return 0
+    fi
+    sleep 0.2
+  done
+  return 1
+}
+
+# wine_key TITLE KEYS...: sends keys to the newest window with TITLE.
+wine_key() {
+  local title=$1 id
+  shift
+  id=$(wine_wait_window "$title") || return 1
+  xdotool windowfocus --sync "$id" key "$@" 2>/dev/null || true
+}
+
+# Windows path of a Linux path, through the prefix's Z: drive.
+winpath() { echo "Z:$1" | sed 's|/|\\|g'; }

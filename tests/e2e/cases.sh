@@ -1,0 +1,204 @@
+#!/usr/bin/env bash
+# End-to-end cases: real self-extractors built by mksfx on the 64-bit stub (and
+# one on the 32-bit stub), run under Wine. Usage: cases.sh CASE
+set -uo pipefail
+source "$(dirname "$0")/../../scripts/wine-env.sh"
+MKSFX=$SFX_ROOT/dist/mksfx
+STUB64=$SFX_ROOT/dist/sfxstub64.exe
+CASE=$1
+WORK=$SFX_WINE_DIR/cases/$CASE
+DEST=$WINEPREFIX/drive_c/e2e/$CASE       # long names on C:, unlike Z:
+DEST_WIN="C:\\e2e\\$CASE"
+TITLE="E2E $CASE"
+LOG=$WORK/wine.log
+
+fail() { echo "FAIL [$CASE]: $*" >&2; [ -f "$LOG" ] && sed 's/^/  wine: /' "$LOG" | tail -20 >&2; exit 1; }
+expect_status() { [ "$1" = "$2" ] || fail "exit status $1, expected $2"; }
+expect_boxes() {  # expect_boxes TEXT... : exactly these box texts, in order
+  local got want
+  got=$(wine_box_texts "$LOG")
+  want=$(printf '%s\n' "$@")
+  [ "$got" = "$want" ] || fail "boxes were [$got], expected [$want]"
+}
+
+rm -rf "$WORK" "$DEST"
+mkdir -p "$WORK/in/docs/deep" "$WORK/in/empty dir"
+cd "$WORK"
+printf 'hello\r\n' > "in/readme with a long name.txt"
+head -c 300000 /dev/urandom > in/random.bin
+seq 1 50000 > in/docs/numbers.txt
+cp "$SFX_ROOT/src/lzh/decoder.cpp" in/docs/deep/
+touch -d '2001-02-03 04:05:07' in/docs/numbers.txt
+wine_start_display || fail "no display"
+
+# Starts a run in the background; the log is emptied first, so no wait can
+# see an earlier run's boxes.
+run_bg() {
+  : > "$LOG"
+  wine_run "$LOG" "$@" &
+  pid=$!
+}
+trap 'kill $(jobs -p) 2>/dev/null' EXIT
+
+build() { "$MKSFX" --stub "${STUB:-$STUB64}" --title "$TITLE" -o "$WORK/sfx.exe" "$@" || fail "mksfx failed"; }
+same_tree() { diff -r "$WORK/in" "$DEST" >/dev/null || fail "extracted tree differs"; }
+
+case $CASE in
+setup)
+  wine_make_prefix || fail "prefix"
+  ;;
+auto_start)
+  build --method lh7 in
+  wine_run "$LOG" sfx.exe -n "$DEST_WIN"
+  expect_status $? 1
+  same_tree
+  [ "$(stat -c %Y "$DEST/docs/numbers.txt")" = "$(stat -c %Y in/docs/numbers.txt)" ] || fail "time not restored"
+  expect_boxes
+  ;;
+by_hand)
+  build --method lh5 in
+  run_bg sfx.exe
+  wine_wait_window "$TITLE" >/dev/null || fail "no dialog"
+  wine_key "$TITLE" End shift+Home
+  id=$(wine_wait_window "$TITLE")
+  xdotool type --delay 20 "$DEST_WIN"
+  sleep 0.5
+  wine_key "$TITLE" Return
+  wait $pid
+  expect_status $? 1
+  same_tree
+  ;;
+cancel_before_ok)
+  build in
+  run_bg sfx.exe "-c"
+  wine_wait_window "$TITLE" >/dev/null || fail "no dialog"
+  wine_key "$TITLE" Escape
+  wait $pid
+  expect_status $? 0
+  [ ! -e "$DEST" ] || fail "something was extracted"
+  ;;
+cancel_during)
+  head -c 600000000 /dev/zero > in/big.bin
+  printf '$Flag=8192\r\n' > script.txt   # keep_controls: Cancel stays usable
+  build --method lh7 --script script.txt in
+  run_bg sfx.exe -n "$DEST_WIN"
+  for _ in $(seq 300); do [ -e "$DEST/big.bin" ] && break; sleep 0.1; done
+  [ -e "$DEST/big.bin" ] || fail "extraction never started"
+  wine_key "$TITLE" Escape
+  wait $pid
+  expect_status $? 1
+  [ ! -e "$DEST/big.bin" ] || fail "partial file left behind"
+  ;;
+overwrite)
+  # One question per run, so each answer belongs to one known box.
+  build --keep-newer-off in
+  ask() {  # ask KEY: one existing file, one question answered with KEY
+    rm -rf "$DEST"
+    mkdir -p "$DEST/docs"
+    echo old > "$DEST/docs/numbers.txt"
+    run_bg sfx.exe -n "$DEST_WIN"
+    wine_wait_box "$LOG" 1 || fail "no question"
+    wine_answer "$TITLE" 2 "$1"
+    wait $pid
+    expect_status $? 1
+    expect_boxes "\"C:/e2e/$CASE/docs/numbers.txt\" Overwrite?"
+  }
+  ask y
+  cmp -s "$DEST/docs/numbers.txt" in/docs/numbers.txt || fail "Yes did not replace"
+  same_tree
+  ask n
+  [ "$(cat "$DEST/docs/numbers.txt")" = old ] || fail "No replaced the file"
+  [ -e "$DEST/random.bin" ] || fail "No stopped the extraction"
+  ask Escape
+  [ "$(cat "$DEST/docs/numbers.txt")" = old ] || fail "Cancel replaced the file"
+  [ ! -e "$DEST/random.bin" ] || fail "extraction went on after Cancel"
+  ;;
+crc_error)
+  printf 'first\n' > in/a.txt
+  build --method lh0 in
+  python3 - "$WORK/sfx.exe" <<'PY'
+import sys
+p = sys.argv[1]
+data = bytearray(open(p, 'rb').read())
+at = data.index(b'first\n')
+data[at] ^= 0x20
+open(p, 'wb').write(data)
+PY
+  run_bg sfx.exe -n "$DEST_WIN"
+  wine_wait_box "$LOG" 1 || fail "no box"
+  wine_answer "$TITLE" 2 Return
+  wait $pid
+  expect_status $? 1
+  expect_boxes "\"C:/e2e/$CASE/a.txt\" CRC ERROR"
+  [ ! -e "$DEST/a.txt" ] || fail "damaged file kept"
+  ;;
+tampered)
+  build --integrity-sum in
+  offset=$(python3 -c "import sys; d=open('$WORK/sfx.exe','rb').read(); print(int.from_bytes(d[512:516],'little'))")
+  printf '\xff' | dd of=sfx.exe bs=1 seek="$offset" conv=notrunc 2>/dev/null
+  run_bg sfx.exe -n "$DEST_WIN"
+  wine_wait_box "$LOG" 1 || fail "no box"
+  wine_answer "$TITLE" 1 Return
+  wait $pid
+  expect_status $? 0
+  expect_boxes "\"$(winpath "$WORK/sfx.exe")\" Tampered DATA"
+  [ ! -e "$DEST" ] || fail "extracted despite the sum"
+  ;;
+message_no)
+  printf 'Install the demo?' > message.txt
+  build --message message.txt in
+  run_bg sfx.exe -n "$DEST_WIN"
+  wine_wait_box "$LOG" 1 || fail "no question"
+  wine_answer "$TITLE" 1 n
+  wait $pid
+  expect_status $? 0
+  expect_boxes "Install the demo?"
+  [ ! -e "$DEST" ] || fail "extracted after No"
+  ;;
+script)
+  printf '$WindowTitle=Scripted Title\r\n$InstallTitle=Where to:\n$InstallDir=%s\n$Flag=1\n$Command=cmd.exe /c echo ran> marker.txt\n' "$DEST_WIN" > script.txt
+  build --script script.txt in
+  run_bg sfx.exe
+  wine_wait_window "Scripted Title" 30 >/dev/null || fail "the script's title was not shown"
+  wait $pid
+  expect_status $? 1
+  same_tree_except_marker=$(diff -r in "$DEST" | grep -v 'Only in .*: marker.txt')
+  [ -z "$same_tree_except_marker" ] || fail "tree differs: $same_tree_except_marker"
+  for _ in $(seq 50); do [ -e "$DEST/marker.txt" ] && break; sleep 0.2; done
+  grep -q ran "$DEST/marker.txt" || fail "run command did not write its marker"
+  ;;
+invalid_directory)
+  build in
+  run_bg sfx.exe
+  wine_wait_window "$TITLE" >/dev/null || fail "no dialog"
+  wine_key "$TITLE" End shift+Home
+  xdotool type --delay 20 '\\server\share'
+  wine_key "$TITLE" Return
+  wine_wait_box "$LOG" 1 || fail "no warning"
+  wine_answer "$TITLE" 2 Return
+  sleep 0.5
+  wine_key "$TITLE" Escape
+  wait $pid
+  expect_status $? 0
+  expect_boxes "Invalid directory"
+  ;;
+signed)
+  build in
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 -subj "/CN=sfx test" 2>/dev/null
+  osslsigncode sign -certs cert.pem -key key.pem -in sfx.exe -out signed.exe >/dev/null || fail "signing failed"
+  osslsigncode verify -CAfile cert.pem signed.exe >/dev/null 2>&1 || fail "signature does not verify"
+  wine_run "$LOG" signed.exe -n "$DEST_WIN"
+  expect_status $? 1
+  same_tree
+  ;;
+smoke32)
+  STUB=$SFX_ROOT/dist/sfxstub32.exe build --method lh6 in
+  WINEDEBUG=-all,+msgbox SFX_WINE_TIMEOUT=400 timeout 400 "$WINE32" sfx.exe -n "$DEST_WIN" >"$LOG" 2>&1 < /dev/null
+  expect_status $? 1
+  same_tree
+  ;;
+*)
+  fail "unknown case"
+  ;;
+esac
+echo "PASS [$CASE]"
