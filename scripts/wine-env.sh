@@ -14,7 +14,9 @@ WINE32=/usr/lib/wine/wine
 
 wine_start_display() {
   if ! xdpyinfo >/dev/null 2>&1; then
+    mkdir -p "$SFX_WINE_DIR"
     setsid Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 < /dev/null &
+    echo $! > "$SFX_WINE_DIR/xvfb.pid"
     for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && return 0; sleep 0.1; done
     echo "Xvfb did not start on $DISPLAY" >&2
     return 1
@@ -36,6 +38,10 @@ wine_make_prefix() {
 
 wine_stop() {
   WINEDEBUG=-all wineserver -k 2>/dev/null || true
+  if [ -f "$SFX_WINE_DIR/xvfb.pid" ]; then
+    kill "$(cat "$SFX_WINE_DIR/xvfb.pid")" 2>/dev/null || true
+    rm -f "$SFX_WINE_DIR/xvfb.pid"
+  fi
 }
 
 # wine_run LOG EXE ARGS...: runs a self-extractor with message boxes traced
