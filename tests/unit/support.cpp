@@ -93,6 +93,10 @@ void SfxTest::SetUp() {
   unsetenv("TZ");
   unsetenv("SFX_ECHO_MESSAGES");
   ctx = nullptr;
+  // The program's process-wide settings outlive a run; each test starts clean.
+  win32s_host = auto_start = overwrite_all = keep_controls = ask_class = dir_from_command_line = 0;
+  keep_newer = 1;
+  dialog_window = nullptr;
 }
 
 void SfxTest::TearDown() {

@@ -1,0 +1,169 @@
+// Directory macros, destination composition, name cleaning, directory
+// creation and the display form, in a single- and a double-byte code page.
+#include "support.h"
+#include <cstdlib>
+#include <filesystem>
+#include "paths/paths.h"
+#include "ui/ui.h"
+
+namespace {
+
+class PathsTest : public SfxTest {
+ protected:
+  void SetUp() override {
+    SfxTest::SetUp();
+    make_context();
+    unsetenv("TEMP");
+    unsetenv("TMP");
+    std::filesystem::create_directories(dir + "/drives/C/WINDOWS/SYSTEM");
+  }
+  std::string expand(const std::string &text, const std::string &search = "") {
+    char buffer[260];
+    lstrcpyA(buffer, text.c_str());
+    EXPECT_TRUE(expand_directory_macro(buffer, search.c_str()));
+    return buffer;
+  }
+  std::string compose(const std::string &base, const std::string &path) {
+    char member[260], target[516];
+    lstrcpyA(member, path.c_str());
+    EXPECT_TRUE(compose_target_path(target, base.c_str(), member, sizeof(member)));
+    return target;
+  }
+  std::string clean(const std::string &path, bool long_mode) {
+    char buffer[516];
+    lstrcpyA(buffer, path.c_str());
+    char *start = buffer[0] && buffer[1] == ':' ? buffer + 2 : buffer;
+    clean_member_path(start, long_mode);
+    return buffer;
+  }
+};
+
+TEST_F(PathsTest, MacrosAtTheStartOnly) {
+  EXPECT_EQ(expand("%WinDir%\\Fonts"), "C:\\WINDOWS\\Fonts");
+  EXPECT_EQ(expand("%WinRoot%\\Apps"), "C:\\Apps");
+  EXPECT_EQ(expand("%SystemDir%/drivers"), "C:\\WINDOWS\\SYSTEM\\drivers");
+  EXPECT_EQ(expand("%windir%/Fonts"), "%windir%\\Fonts");
+  EXPECT_EQ(expand("x%WinDir%/a\xFF" "b"), "x%WinDir%\\a\\b");
+}
+
+TEST_F(PathsTest, WorkDirectoryPrefersTempThenTmpThenWindows) {
+  setenv("TEMP", "D:\\T", 1);
+  setenv("TMP", "E:\\U", 1);
+  EXPECT_EQ(expand("%WORK%sub"), "D:\\Tsub");
+  unsetenv("TEMP");
+  EXPECT_EQ(expand("%WORK%\\x"), "E:\\U\\x");
+  unsetenv("TMP");
+  EXPECT_EQ(expand("%WORK%"), "C:\\WINDOWS\\TEMP");
+  EXPECT_TRUE(exists(dir + "/drives/C/WINDOWS/TEMP"));
+  char small[4];
+  EXPECT_EQ(get_work_directory(sizeof(small), small), 16u);  // does not fit: length + 1, nothing copied
+  EXPECT_EQ(small[0], 0);
+}
+
+TEST_F(PathsTest, ProgramFilesFromTheRegistryOrTheWindowsDrive) {
+  EXPECT_EQ(expand("%ProgramFiles%\\App"), "C:\\App");
+  posix::reg_put(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
+                 "D:\\Program Files");
+  EXPECT_EQ(expand("%ProgramFiles%\\App"), "D:\\Program Files\\App");
+  win32s_host = 1;
+  EXPECT_EQ(expand("%ProgramFiles%\\App"), "C:\\App");
+  win32s_host = 0;
+  EXPECT_EQ(posix::open_key_count(), 0);
+}
+
+TEST_F(PathsTest, SearchMacroFindsTheFileOrFallsBackToTheSystemDirectory) {
+  std::filesystem::create_directories(dir + "/drives/D/lib");
+  write_text(dir + "/drives/D/lib/shared.dll", "x");
+  write_text(dir + "/drives/D/root.dll", "x");
+  posix::set_search_path({"C:\\WINDOWS", "D:\\lib", "D:"});
+  EXPECT_EQ(expand("%Search%/shared.dll", "shared.dll"), "D:\\lib\\shared.dll");
+  EXPECT_EQ(expand("%Search%/root.dll", "root.dll"), "D:\\root.dll");
+  EXPECT_EQ(expand("%Search%/none.dll", "none.dll"), "C:\\WINDOWS\\SYSTEM\\none.dll");
+  EXPECT_EQ(expand("%Search%\\App"), "%Search%\\App");  // no search name: left as it is
+}
+
+TEST_F(PathsTest, ExpansionThatDoesNotFitIsRefused) {
+  char text[260];
+  lstrcpyA(text, ("%WinDir%/" + std::string(249, 'a')).c_str());
+  EXPECT_FALSE(expand_directory_macro(text, ""));
+  EXPECT_EQ(std::string(text).substr(0, 8), "%WinDir%");
+}
+
+TEST_F(PathsTest, ComposesRelativeRootedAndAbsolutePaths) {
+  EXPECT_EQ(compose("C:\\Dest", "sub/a.txt"), "C:\\Dest/sub\\a.txt");
+  EXPECT_EQ(compose("C:\\Dest\\", "sub/a.txt"), "C:\\Dest\\sub\\a.txt");
+  EXPECT_EQ(compose("C:", "sub/a.txt"), "C:sub\\a.txt");
+  EXPECT_EQ(compose("", "sub/a.txt"), "sub\\a.txt");
+  EXPECT_EQ(compose("D:\\Dest", "/top/a.txt"), "D:\\top\\a.txt");
+  EXPECT_EQ(compose("\\\\net\\share", "/top/a.txt"), "\\top\\a.txt");
+  EXPECT_EQ(compose("C:\\Dest", "E:\\x.txt"), "E:\\x.txt");
+  EXPECT_EQ(compose("C:\\Dest", "%WinDir%/a.ini"), "C:\\WINDOWS\\a.ini");
+}
+
+TEST_F(PathsTest, DoubleByteTrailBackslashIsNoSeparator) {
+  posix::set_code_page(932);
+  char text[] = "a\x83\x5C" "b/c";
+  convert_separators(text, '\\');
+  EXPECT_STREQ(text, "a\x83\x5C" "b\\c");
+  char path[16] = "C:\\\x83\x5C";
+  append_separator(path);
+  EXPECT_STREQ(path, "C:\\\x83\x5C/");
+  char name[] = "\x83\x5C" "x";
+  EXPECT_EQ(file_name_part(name), name);
+  char cut[] = "dir\x83\x5C";
+  EXPECT_EQ(cut_trailing_separator(cut), 0);
+  char cut2[] = "C:\\";
+  EXPECT_EQ(cut_trailing_separator(cut2), 1);
+  EXPECT_STREQ(cut2, "C:");
+}
+
+TEST_F(PathsTest, ShortNameCleaning) {
+  const std::pair<const char *, const char *> cases[] = {
+      {"readme.first.txt", "readme_f.txt"}, {"longfilename.html", "longfile.htm"},
+      {"Program Files", "Program_"},        {"a+b.c", "a_b.c"},
+      {"abc.", "abc."},                     {".profile", ".pro"},
+      {"..", "_."},                         {".", "."},
+  };
+  for (const auto &c : cases) EXPECT_EQ(clean(c.first, false), c.second) << c.first;
+  EXPECT_EQ(clean("C:/Program Files/App/sub/f.txt", false), "C:/Program_/App/sub/f.txt");
+  EXPECT_EQ(clean("a//b/", false), "a//b/");
+}
+
+TEST_F(PathsTest, LongNameCleaning) {
+  EXPECT_EQ(clean("x/a:b?.txt", true), "x/a_b_.txt");
+  EXPECT_EQ(clean("..", true), "..");
+  EXPECT_EQ(clean("a b+c;d=[e]", true), "a b+c;d=[e]");
+  EXPECT_EQ(clean(std::string(300, 'x') + "/y", true), std::string(255, 'x') + "/y");
+}
+
+TEST_F(PathsTest, DoubleByteCharactersAreNeverCutInHalf) {
+  posix::set_code_page(932);
+  EXPECT_EQ(clean("abcdefg\x82\xA0" "h", false), "abcdefg");          // 8th byte is a lead byte
+  EXPECT_EQ(clean("abcdef\x82\xA0" "gh", false), "abcdef\x82\xA0");   // 7th and 8th form a pair
+  EXPECT_EQ(clean("\x82\x2A" "b.t*t", false), "\x82\x2A" "b.t_t");    // trail 0x2A is no '*'
+}
+
+TEST_F(PathsTest, CreatesEveryParentDirectory) {
+  posix::set_drive_root(dir + "/drives");
+  create_parent_directories("C:/A/B/f.txt");
+  EXPECT_TRUE(exists(dir + "/drives/C/A/B"));
+  EXPECT_FALSE(exists(dir + "/drives/C/A/B/f.txt"));
+  create_parent_directories("C:/A/B/C/");
+  EXPECT_TRUE(exists(dir + "/drives/C/A/B/C"));
+}
+
+TEST_F(PathsTest, DisplayFormShortensLongPaths) {
+  char out[1024];
+  shorten_path_for_display(out, "C:/Program Files/App/data/file.txt", 32);
+  EXPECT_STREQ(out, "C:/Program Files/Ap.../file.txt");
+  std::string p31(31, 'p');
+  shorten_path_for_display(out, p31.c_str(), 32);
+  EXPECT_EQ(std::string(out), p31);
+  shorten_path_for_display(out, ("C:/" + std::string(29, 'q')).c_str(), 32);
+  EXPECT_EQ(std::string(out), ".../" + std::string(29, 'q'));
+  std::string title27(27, 't');
+  shorten_path_for_display(out, ("C:/dir/" + title27).c_str(), 32);
+  EXPECT_EQ(std::string(out), ".../" + title27);
+}
+
+}  // namespace
