@@ -1,0 +1,108 @@
+// The script member: the line scanner, the field splitter and each key.
+#include "support.h"
+#include "startup/startup.h"
+
+namespace {
+
+class ScriptTest : public SfxTest {
+ protected:
+  void SetUp() override {
+    SfxTest::SetUp();
+    make_context();
+  }
+  void interpret(const std::string &text) {
+    lstrcpynA(ctx->script_text, text.c_str(), sizeof(ctx->script_text));
+    interpret_script();
+  }
+};
+
+TEST_F(ScriptTest, FlagBitsApplyInOrderLaterOnesWinning) {
+  interpret("$Flag=4098");  // 0x1002
+  EXPECT_EQ(overwrite_all, 1);
+  EXPECT_EQ(ctx->block.restore_attributes, 0);
+  interpret("$Flag=16");
+  EXPECT_EQ(ctx->block.restore_attributes, '/');
+  auto_start = 1;
+  interpret("$Flag=257");  // 0x0101: on, then off
+  EXPECT_EQ(auto_start, 0);
+  interpret("$Flag=  +2048");
+  EXPECT_EQ(keep_newer, 1);
+  interpret("$Flag=8");
+  EXPECT_EQ(keep_newer, 0);
+  interpret("$Flag=73729");  // 0x12001: only the low 16 bits count, so 0x2001
+  EXPECT_EQ(auto_start, 1);
+  EXPECT_EQ(keep_controls, 1);
+}
+
+TEST_F(ScriptTest, TitleKeysAndTheirInitialCheckStates) {
+  interpret("$GroupTitle=Programs,0\r\n$ClassTitle=Register,1\r\n");
+  EXPECT_EQ(ctx->group_action, 1);
+  EXPECT_EQ(ctx->group_initial_check, 0);
+  EXPECT_STREQ(ctx->group_caption, "Programs");
+  EXPECT_EQ(ctx->class_action, 1);
+  EXPECT_EQ(ctx->class_initial_check, 1);
+  EXPECT_STREQ(ctx->class_caption, "Register");
+  interpret("$GroupTitle=Other,x");
+  EXPECT_EQ(ctx->group_initial_check, 1);
+}
+
+TEST_F(ScriptTest, LinesEndWithAnyControlByteAndKeysAreCaseSensitive) {
+  interpret("$WindowTitle=One\n$InstallTitle=Two\x01$Command=run.exe\t$flag=1\r $Flag=2\n$AskRegist=");
+  EXPECT_STREQ(ctx->window_title, "One");
+  EXPECT_STREQ(ctx->dir_caption, "Two");
+  EXPECT_STREQ(ctx->block.run_command, "run.exe");
+  EXPECT_EQ(auto_start, 0);     // "$flag=" is no key
+  EXPECT_EQ(overwrite_all, 0);  // a line starting with a space never matches
+  EXPECT_EQ(ask_class, 1);
+}
+
+TEST_F(ScriptTest, InstallDirOnlyFillsAnEmptyDirectory) {
+  interpret("$InstallDir=\"C:\\My Dir\",ignored");
+  EXPECT_STREQ(ctx->block.default_dir, "C:\\My Dir");
+  interpret("$InstallDir=D:\\Other");
+  EXPECT_STREQ(ctx->block.default_dir, "C:\\My Dir");
+}
+
+TEST_F(ScriptTest, LongLinesAndLongFieldsAreCut) {
+  interpret("$Command=" + std::string(300, 'c') + "\n$WindowTitle=" + std::string(100, 't'));
+  EXPECT_EQ(strlen(ctx->block.run_command), 255u);  // the line buffer holds 255
+  EXPECT_EQ(strlen(ctx->window_title), 79u);
+}
+
+TEST_F(ScriptTest, FieldSplitterHonoursQuotes) {
+  const char *value = "\"C:\\My Dir\",0,\"a,b\"c,";
+  char field[80];
+  EXPECT_TRUE(next_field(&value, field, sizeof(field)));
+  EXPECT_STREQ(field, "C:\\My Dir");
+  next_field(&value, field, sizeof(field));
+  EXPECT_STREQ(field, "0");
+  next_field(&value, field, sizeof(field));
+  EXPECT_STREQ(field, "a,bc");
+  next_field(&value, field, sizeof(field));
+  EXPECT_STREQ(field, "");
+  const char *longer = "abcdef,x";
+  char small[4];
+  EXPECT_FALSE(next_field(&longer, small, sizeof(small)));
+  EXPECT_STREQ(small, "abc");
+  EXPECT_STREQ(longer, "x");
+}
+
+class ScriptRunTest : public SfxTest {};
+
+TEST_F(ScriptRunTest, ScriptOverridesTheCommandLineAndEachScriptIsApplied) {
+  write_sfx({file_member("$", "$Flag=256\r\n$WindowTitle=First\r\n"),
+             file_member("$", "$Command=later.exe\r\n"), file_member("a.txt", "x")});
+  bool dialog_seen = false;
+  posix::set_dialog_driver([&](HWND dialog) {
+    if (dialog_seen) return false;
+    dialog_seen = true;
+    EXPECT_EQ(posix::window_caption(), "First");
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    return true;
+  });
+  EXPECT_EQ(run_program("-n " + dest), 0);  // '-n' then $Flag=256: no automatic start
+  EXPECT_TRUE(dialog_seen);
+  EXPECT_EQ(auto_start, 0);
+}
+
+}  // namespace

@@ -1,0 +1,195 @@
+// File class registration, WIN.INI on Win32s, and the Program Manager DDE
+// conversation against scripted servers, all through whole runs.
+#include "support.h"
+#include <filesystem>
+#include "shell/shell.h"
+
+namespace {
+
+// A window that answers like Program Manager and keeps what it was sent.
+struct FakeProgman {
+  HWND window = nullptr;
+  std::vector<std::string> commands;
+  int initiates = 0, terminates = 0;
+  bool answers = true;
+
+  void install(const char *class_name = "Progman") {
+    window = posix::add_window(class_name, [this](HWND self, UINT message, WPARAM wparam, LPARAM lparam) {
+      HWND client = (HWND)wparam;
+      if (message == WM_DDE_INITIATE) {
+        ++initiates;
+        if (answers)
+          posix::send_to(client, WM_DDE_ACK, (WPARAM)self,
+                         MAKELPARAM(GlobalAddAtomA("PROGMAN"), GlobalAddAtomA("PROGMAN")));
+      } else if (message == WM_DDE_EXECUTE) {
+        commands.push_back((const char *)GlobalLock((HGLOBAL)lparam));
+        GlobalUnlock((HGLOBAL)lparam);
+        posix::post_to(client, WM_DDE_ACK, (WPARAM)self, PackDDElParam(WM_DDE_ACK, 0x8000, (UINT_PTR)lparam));
+      } else if (message == WM_DDE_TERMINATE) {
+        ++terminates;
+      }
+    });
+  }
+};
+
+class ShellTest : public SfxTest {
+ protected:
+  // A self-extractor with the program file and the given script, run to the end.
+  int install(const std::string &script, HeaderBlockFields block = {}) {
+    write_sfx({file_member("$", script), file_member("viewer.exe", "MZ program"),
+               file_member("viewer.ico", "icon")},
+              block);
+    return run_program("-n " + dest);
+  }
+  std::string reg(const std::string &key) {
+    std::string value;
+    return posix::reg_get(HKEY_CLASSES_ROOT, key, "", &value) ? value : "(none)";
+  }
+  std::string program() { return posix::host_path((dest + "/viewer.exe").c_str()); }
+  void expect_released() {
+    EXPECT_EQ(posix::live_atoms(), 0);
+    EXPECT_EQ(posix::live_global_blocks(), 0);
+    EXPECT_EQ(posix::live_packed_params(), 0);
+    EXPECT_EQ(posix::open_key_count(), 0);
+  }
+};
+
+// The stand-in gives paths back as they were given; "short" forms are the
+// joined long paths with backslashes.
+std::string win(std::string path) {
+  for (char &c : path)
+    if (c == '/') c = '\\';
+  return path;
+}
+
+TEST_F(ShellTest, RegistersTheClassWithExactValueTexts) {
+  EXPECT_EQ(install("$ClassTitle=Register\r\n$Class=.TXT,Text document,viewer.exe,TxtFile\r\n"), 1);
+  std::string p = win(dest) + "\\viewer.exe";
+  EXPECT_EQ(reg(".txt"), "TxtFile");
+  EXPECT_EQ(reg("TxtFile"), "Text document");
+  EXPECT_EQ(reg("TxtFile\\shell\\open\\command"), "\"" + p + "\" \"%1\"");
+  EXPECT_EQ(reg("TxtFile\\DefaultIcon"), p + ",0");
+  EXPECT_EQ(reg(".TXT"), "TxtFile");  // keys are found whatever their case
+  ASSERT_EQ(posix::broadcasts().size(), 1u);
+  EXPECT_EQ(posix::broadcasts()[0].message, (UINT)WM_WININICHANGE);
+  expect_released();
+}
+
+TEST_F(ShellTest, Win32sWritesTheExtensionsSection) {
+  posix::set_platform_id(VER_PLATFORM_WIN32s);
+  install("$ClassTitle=Register\r\n$Class=.TXT,Text document,viewer.exe,txtfile\r\n");
+  std::string value;
+  ASSERT_TRUE(posix::ini_get("Extensions", "txt", &value));
+  EXPECT_EQ(value, win(dest) + "\\viewer.exe ^.txt");
+  EXPECT_EQ(posix::reg_key_count(), 0);
+}
+
+TEST_F(ShellTest, NothingIsRegisteredWithTheActionOffOrWithoutTheKey) {
+  install("$ClassTitle=Register,0\r\n$Class=.txt,Text,viewer.exe,txtfile\r\n");
+  EXPECT_EQ(reg(".txt"), "(none)");
+  install("$Class=.txt,Text,viewer.exe,txtfile\r\n");
+  EXPECT_EQ(reg(".txt"), "(none)");
+  EXPECT_EQ(posix::broadcasts().size(), 2u);  // one per run, acted on or not
+}
+
+TEST_F(ShellTest, AskedQuestionNoOrClosedSkipsTheLine) {
+  std::string script =
+      "$ClassTitle=Register\r\n$AskRegist=\r\n$Class=.a,Alpha,viewer.exe,AFile\r\n"
+      "$Class=.b,Beta,viewer.exe,BFile\r\n$Class=.c,Gamma,viewer.exe,CFile\r\n";
+  posix::queue_answer(IDNO);
+  posix::queue_answer(IDCANCEL);  // closed without an answer
+  posix::queue_answer(IDYES);
+  install(script);
+  EXPECT_EQ(reg(".a"), "(none)");
+  EXPECT_EQ(reg(".b"), "(none)");
+  EXPECT_EQ(reg(".c"), "CFile");
+  ASSERT_EQ(posix::message_boxes().size(), 3u);
+  EXPECT_EQ(posix::message_boxes()[0].text, "\"Alpha\" Set Class?");
+  EXPECT_EQ(posix::message_boxes()[0].style, 0x2024u);
+}
+
+TEST_F(ShellTest, UnusableLinesAreSkippedWhole) {
+  install("$ClassTitle=R\r\n$Class=,Empty ext,viewer.exe,NoExt\r\n$Class=.e,Empty key,viewer.exe,\r\n"
+          "$Class=.l,Long key,viewer.exe," + std::string(61, 'K') + "\r\n$Class=.ok,Fine,viewer.exe," +
+          std::string(60, 'F') + "\r\n");
+  EXPECT_EQ(reg("NoExt"), "(none)");
+  EXPECT_EQ(reg(".e"), "(none)");
+  EXPECT_EQ(reg(""), "(none)");  // never the root's own default value
+  EXPECT_EQ(reg(".l"), "(none)");
+  EXPECT_EQ(reg(".ok"), std::string(60, 'F'));
+  EXPECT_EQ(reg(std::string(60, 'F') + "\\shell\\open\\command").substr(0, 1), "\"");
+}
+
+TEST_F(ShellTest, MissingProgramKeepsItsLongPath) {
+  install("$ClassTitle=R\r\n$Class=.m,Missing,not there.exe,MFile\r\n");
+  EXPECT_EQ(reg("MFile\\DefaultIcon"), win(dest) + "\\not there.exe,0");
+}
+
+TEST_F(ShellTest, RegistersEvenAfterACrcError) {
+  std::vector<TestMember> members = {file_member("$", "$ClassTitle=R\r\n$Class=.t,T,viewer.exe,TFile\r\n"),
+                                     file_member("viewer.exe", "program", '0')};
+  std::vector<uint8_t> archive = archive_bytes(members);
+  std::string text = "program";
+  *std::search(archive.begin(), archive.end(), text.begin(), text.end()) ^= 1;
+  write_sfx(archive);
+  EXPECT_EQ(run_program("-n " + dest), 1);
+  EXPECT_EQ(posix::message_boxes().size(), 1u);
+  EXPECT_EQ(reg(".t"), "TFile");
+}
+
+TEST_F(ShellTest, GroupCommandTextWithAndWithoutIcon) {
+  FakeProgman progman;
+  progman.install();
+  install("$GroupTitle=Start\r\n$Group=Tools,Viewer,viewer.exe\r\n$Group=Tools,Viewer,viewer.exe,viewer.ico\r\n");
+  std::string p = win(dest) + "\\viewer.exe", icon = win(dest) + "\\viewer.ico";
+  ASSERT_EQ(progman.commands.size(), 2u);
+  EXPECT_EQ(progman.commands[0], "[CreateGroup(\"Tools\",0)]\n[AddItem(" + p + ",Viewer)]");
+  EXPECT_EQ(progman.commands[1], "[CreateGroup(\"Tools\",0)]\n[AddItem(" + p + ",Viewer," + icon + ")]");
+  EXPECT_EQ(progman.initiates, 2);
+  EXPECT_EQ(progman.terminates, 2);
+  EXPECT_TRUE(posix::created_processes().empty());  // a "Progman" window existed
+  expect_released();
+}
+
+TEST_F(ShellTest, StartsProgramManagerWhenNoneIsThere) {
+  install("$GroupTitle=Start\r\n$Group=G,T,viewer.exe\r\n");
+  EXPECT_EQ(posix::created_processes(), std::vector<std::string>{"PROGMAN.EXE"});
+}
+
+TEST_F(ShellTest, SecondServerIsTerminatedAndGetsNoCommand) {
+  FakeProgman first, second;
+  first.install();
+  second.install("Other");
+  install("$GroupTitle=Start\r\n$Group=G,T,viewer.exe\r\n");
+  EXPECT_EQ(first.commands.size(), 1u);
+  EXPECT_TRUE(second.commands.empty());
+  EXPECT_EQ(second.terminates, 1);
+  EXPECT_EQ(first.terminates, 1);
+  expect_released();
+}
+
+TEST_F(ShellTest, SilentServerTimesOutAndTheCommandStillRuns) {
+  FakeProgman mute;
+  mute.answers = false;
+  mute.install();
+  HeaderBlockFields block;
+  block.run_command = "viewer.exe";
+  EXPECT_EQ(install("$GroupTitle=Start\r\n$Group=G,T,viewer.exe\r\n$ClassTitle=R\r\n"
+                    "$Class=.v,V,viewer.exe,VFile\r\n",
+                    block),
+            1);
+  EXPECT_EQ(mute.initiates, 1);
+  EXPECT_EQ(reg(".v"), "VFile");  // the rest of the step ran
+  EXPECT_EQ(posix::shell_executes().size(), 1u);
+  expect_released();
+}
+
+TEST_F(ShellTest, GroupActionOffMeansNoConversation) {
+  FakeProgman progman;
+  progman.install();
+  install("$GroupTitle=Start,0\r\n$Group=G,T,viewer.exe\r\n");
+  EXPECT_EQ(progman.initiates, 0);
+  EXPECT_TRUE(posix::created_processes().empty());
+}
+
+}  // namespace
