@@ -1,0 +1,180 @@
+// The builder: round trips through independent LZH decoders, header bytes
+// checked by hand, the header block and integrity sum, errors and determinism.
+#include "support.h"
+#include <cstdlib>
+#include <filesystem>
+#include <sys/wait.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+int shell(const std::string &command) {
+  int r = system((command + " >/dev/null 2>&1").c_str());
+  return WIFEXITED(r) ? WEXITSTATUS(r) : -1;
+}
+
+std::string capture(const std::string &command) {
+  std::string out;
+  FILE *p = popen(("(" + command + ") 2>&1").c_str(), "r");
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof(buffer), p)) > 0) out.append(buffer, n);
+  pclose(p);
+  return out;
+}
+
+class MksfxTest : public SfxTest {
+ protected:
+  std::string mksfx = MKSFX_PATH;
+  std::string tree() {
+    std::string in = dir + "/in";
+    fs::create_directories(in + "/empty/nested");
+    fs::create_directories(in + "/sub");
+    write_text(in + "/empty.txt", "");
+    write_text(in + "/one", "1");
+    for (size_t size : {65535u, 65536u, 65537u, 100000u})
+      write_file(in + "/sub/p" + std::to_string(size), pattern_bytes(size, (uint32_t)size));
+    write_file(in + "/run.bin", std::vector<uint8_t>(300000, 'r'));
+    std::vector<uint8_t> noise(150000);
+    uint32_t x = 1;
+    for (uint8_t &b : noise) x = x * 1664525u + 1013904223u, b = (uint8_t)(x >> 24);
+    write_file(in + "/noise.bin", noise);
+    write_file(in + "/binary", read_file("/bin/ls"));
+    write_file(in + "/text.txt", read_file(std::string(SFX_SOURCE_DIR) + "/README.md"));
+    return in;
+  }
+};
+
+TEST_F(MksfxTest, EveryMethodRoundTripsThroughLhasaAnd7z) {
+  std::string in = tree();
+  for (const char *method : {"lh0", "lh5", "lh6", "lh7"}) {
+    SCOPED_TRACE(method);
+    std::string archive = dir + "/" + method + ".lzh";
+    ASSERT_EQ(shell(mksfx + " --archive-only --method " + method + " -o " + archive + " " + in), 0);
+    for (std::string tool : {"lhasa", "7z"}) {
+      std::string out = dir + "/out-" + tool + "-" + method;
+      fs::create_directories(out);
+      std::string extract = tool == "lhasa" ? "cd " + out + " && lhasa xq " + archive
+                                            : "7z x -y -o" + out + " " + archive;
+      ASSERT_EQ(shell(extract), 0) << tool;
+      EXPECT_EQ(shell("diff -r " + in + " " + out), 0) << tool << " extracted something else";
+    }
+    EXPECT_EQ(shell(mksfx + " --test " + archive), 0);
+  }
+}
+
+TEST_F(MksfxTest, HeaderBytesAsLaidOutByHand) {
+  write_text(dir + "/a.txt", "abc");
+  std::string archive = dir + "/one.lzh";
+  ASSERT_EQ(shell(mksfx + " --archive-only --method lh0 --time 1000000000 -o " + archive + " " + dir + "/a.txt"), 0);
+  std::vector<uint8_t> b = read_file(archive);
+  // CRC-16/ARC of "abc" is 0x9738; 1000000000 is 0x3B9ACA00; FILETIME of it
+  // is 116444736000000000 + 10^16 = 0x01C138D144FF8000.
+  std::vector<uint8_t> expected = {
+      0x47, 0x00, '-', 'l', 'h', '0', '-', 3, 0, 0, 0, 3, 0, 0, 0,  // size, method, sizes
+      0x00, 0xCA, 0x9A, 0x3B, 0x20, 2, 0x38, 0x97, 'W',             // time, attribute, level, CRC, OS
+      0x05, 0x00, 0x00, 0xFF, 0xFF,                                   // header CRC ext (CRC below)
+      0x08, 0x00, 0x01, 'a', '.', 't', 'x', 't',                      // file name
+      0x05, 0x00, 0x40, 0x20, 0x00,                                   // MS-DOS attribute
+      0x1B, 0x00, 0x41,                                               // three FILETIMEs
+  };
+  for (int i = 0; i < 3; ++i)
+    for (uint8_t v : {0x00, 0x80, 0xFF, 0x44, 0xD1, 0x38, 0xC1, 0x01}) expected.push_back(v);
+  expected.insert(expected.end(), {0x00, 0x00, 'a', 'b', 'c', 0x00, 0x00});
+  ASSERT_EQ(b.size(), expected.size());
+  std::vector<uint8_t> header(b.begin(), b.begin() + 0x47);
+  uint16_t stored = (uint16_t)(header[27] | header[28] << 8);
+  header[27] = header[28] = 0;
+  EXPECT_EQ(stored, crc16(header.data(), header.size()));
+  b[27] = b[28] = 0xFF;
+  EXPECT_EQ(b, expected);
+}
+
+TEST_F(MksfxTest, HeaderBlockAndIntegritySumLandAtTheirOffsets) {
+  std::string in = tree();
+  std::string out = dir + "/setup.exe";
+  ASSERT_EQ(shell(mksfx + " --stub " SFX_DIST_DIR "/sfxstub32.exe --title Title --dir-caption Where"
+                  " --default-dir '%WinDir%\\App' --run app.exe --auto-start --overwrite-all"
+                  " --keep-newer-off --integrity-sum --restore-attributes -o " + out + " " + in),
+            0);
+  std::vector<uint8_t> stub = read_file(SFX_DIST_DIR "/sfxstub32.exe"), b = read_file(out);
+  uint32_t offset = read_u32(&b[512]);
+  EXPECT_EQ(offset, stub.size());
+  EXPECT_EQ(std::string((char *)&b[516]), "Title");
+  EXPECT_EQ(std::string((char *)&b[557]), "Where");
+  EXPECT_EQ(std::string((char *)&b[598]), "%WinDir%\\App");
+  EXPECT_EQ(std::string((char *)&b[854]), "app.exe");
+  EXPECT_EQ(b[1113], 0x0F);
+  EXPECT_EQ(b[1114], '/');
+  EXPECT_TRUE(std::equal(stub.begin() + 1115, stub.end(), b.begin() + 1115));  // the rest of the stub untouched
+  // The sum is the exclusive-or of every member's file CRC (offset 21 of each header).
+  uint16_t sum = 0;
+  size_t at = offset + 2;
+  while (b[at] | b[at + 1] << 8) {
+    size_t size = b[at] | b[at + 1] << 8;
+    sum ^= (uint16_t)(b[at + 21] | b[at + 22] << 8);
+    at += size + read_u32(&b[at + 7]);
+  }
+  EXPECT_EQ(at + 2, b.size());  // two zero bytes end the archive
+  EXPECT_EQ(b[offset] | b[offset + 1] << 8, sum);
+  EXPECT_EQ(shell(mksfx + " --test " + out), 0);
+}
+
+TEST_F(MksfxTest, ErrorsNameTheProblemAndLeaveNoOutput) {
+  std::string out = dir + "/out.exe";
+  write_text(dir + "/big.txt", std::string(1024, 'm'));
+  write_text(dir + "/f\xC3\xA9.txt", "e acute fits 1252");
+  write_text(dir + "/\xE6\x97\xA5.txt", "a kanji");
+  std::string deep = dir + "/deep";
+  fs::create_directories(deep);
+  write_text(deep + "/" + std::string(200, 'n'), "x");
+  fs::create_directories(deep + "/" + std::string(60, 'd'));
+  write_text(deep + "/" + std::string(60, 'd') + "/" + std::string(199, 'n'), "x");
+  const std::pair<std::string, std::string> cases[] = {
+      {"-o " + out + " " + dir + "/missing", "missing: No such file"},
+      {"--bogus -o " + out + " " + dir, "unknown option --bogus"},
+      {"--method lh9 -o " + out + " " + dir + "/one", "unknown method lh9"},
+      {"-o " + dir + "/nodir/out.exe --archive-only " + dir + "/big.txt", "nodir/out.exe"},
+      {"--archive-only --message " + dir + "/big.txt -o " + out, "longer than the 1023 bytes"},
+      {"--archive-only -o " + out + " " + dir + "/\xE6\x97\xA5.txt", "cannot be written in code page 1252"},
+      {"--archive-only -o " + out + " " + deep, "longer than 259 bytes"},
+      {"--stub " SFX_DIST_DIR "/sfxstub32.exe --title " + std::string(41, 't') + " -o " + out + " " + dir +
+           "/big.txt",
+       "title is longer than 40"},
+  };
+  for (const auto &c : cases) {
+    std::string output = capture(mksfx + " " + c.first + "; echo status=$?");
+    EXPECT_NE(output.find(c.second), std::string::npos) << output;
+    EXPECT_NE(output.find("status=2"), std::string::npos) << output;
+    EXPECT_FALSE(exists(out));
+  }
+  EXPECT_EQ(shell(mksfx + " --archive-only --codepage 932 -o " + out + " " + dir + "/\xE6\x97\xA5.txt"), 0);
+  EXPECT_NE(capture(mksfx + " --list " + out).find("\x93\xFA.txt"), std::string::npos);  // Shift-JIS
+  EXPECT_NE(capture(mksfx + " --help").find("--restore-attributes"), std::string::npos);
+}
+
+TEST_F(MksfxTest, OutputIsDeterministicAndSourceDateEpochCapsTimes) {
+  std::string in = tree();
+  ASSERT_EQ(shell("SOURCE_DATE_EPOCH=1500000000 " + mksfx + " --archive-only -o " + dir + "/a.lzh " + in), 0);
+  ASSERT_EQ(shell("SOURCE_DATE_EPOCH=1500000000 " + mksfx + " --archive-only -o " + dir + "/b.lzh " + in), 0);
+  EXPECT_EQ(read_file(dir + "/a.lzh"), read_file(dir + "/b.lzh"));
+  std::vector<uint8_t> b = read_file(dir + "/a.lzh");
+  EXPECT_EQ(read_u32(&b[15]), 1500000000u);
+}
+
+TEST_F(MksfxTest, TestFindsDamage) {
+  std::string in = tree();
+  std::string archive = dir + "/a.lzh";
+  ASSERT_EQ(shell(mksfx + " --archive-only -o " + archive + " " + in), 0);
+  std::vector<uint8_t> b = read_file(archive);
+  b[b.size() / 2] ^= 0x40;
+  write_file(archive, b);
+  std::string output = capture(mksfx + " --test " + archive + "; echo status=$?");
+  EXPECT_EQ(output.find("status=0"), std::string::npos) << output;
+  EXPECT_TRUE(output.find("CRC ERROR") != std::string::npos || output.find("Bad table") != std::string::npos ||
+              output.find("Bad header") != std::string::npos)
+      << output;
+}
+
+}  // namespace
