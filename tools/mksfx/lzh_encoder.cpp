@@ -15,7 +15,9 @@ constexpr unsigned LITERAL_LENGTH_SYMBOLS = 510, CODE_LENGTH_SYMBOLS = 19;
 constexpr unsigned MAX_CODE_LENGTH = 16;
 constexpr unsigned MAX_BLOCK_SYMBOLS = 65535;  // the 16-bit block size; 0 would mean 65,536
 constexpr unsigned HASH_BITS = 16;
-constexpr unsigned MAX_CHAIN = 256, NICE_LENGTH = 128, LAZY_LIMIT = 64;
+constexpr unsigned MAX_CHAIN = 48, NICE_LENGTH = 64, MAX_CANDIDATES = 16;
+constexpr unsigned MAX_POSITION_SYMBOLS = 17;
+constexpr size_t CHUNK_BYTES = 1 << 18;  // parsed as one; written as blocks of <= 65,535 symbols
 
 const MethodParams METHODS[] = {
     {'5', 8192, 14, 4},
@@ -46,6 +48,11 @@ class BitWriter {
 struct Token {
   uint16_t symbol;    // 0..255 literal, 256.. match of length symbol - 253
   uint16_t position;  // distance - 1, for matches
+};
+
+struct Candidate {
+  uint16_t length;
+  uint16_t position;  // distance - 1
 };
 
 unsigned position_symbol(unsigned position) {
@@ -199,6 +206,20 @@ void write_block(BitWriter &w, const Token *tokens, unsigned count, const Method
   }
 }
 
+// Bytes that match at a and b, at most limit, compared eight at a time.
+unsigned common_length(const uint8_t *a, const uint8_t *b, unsigned limit) {
+  unsigned len = 0;
+  while (len + 8 <= limit) {
+    uint64_t x, y;
+    memcpy(&x, a + len, 8);
+    memcpy(&y, b + len, 8);
+    if (x != y) return len + (unsigned)__builtin_ctzll(x ^ y) / 8;
+    len += 8;
+  }
+  while (len < limit && a[len] == b[len]) ++len;
+  return len;
+}
+
 // Hash chains over the whole input; positions older than the window are
 // never followed.
 class MatchFinder {
@@ -210,30 +231,29 @@ class MatchFinder {
     if (pos + MIN_MATCH > size_) return;
     uint32_t h = hash(pos);
     prev_[pos] = head_[h];
-    head_[h] = (int64_t)pos;
+    head_[h] = (int32_t)pos;
   }
 
-  // Longest match at pos, at least MIN_MATCH long, or length 0.
-  unsigned find(size_t pos, unsigned *distance, unsigned chain_limit) const {
-    if (pos + MIN_MATCH > size_) return 0;
-    unsigned best = MIN_MATCH - 1, limit = (unsigned)std::min<size_t>(MAX_MATCH, size_ - pos);
+  // Every match at pos that is longer than all nearer ones, nearest first:
+  // lengths strictly grow and each length is paired with its nearest
+  // distance. `limit` caps the length. Returns the number written.
+  unsigned find_all(size_t pos, unsigned limit, Candidate *out) const {
+    if (limit < MIN_MATCH || pos + MIN_MATCH > size_) return 0;
+    unsigned best = MIN_MATCH - 1, count = 0, chain = MAX_CHAIN;
     const uint8_t *here = data_ + pos;
-    for (int64_t cand = head_[hash(pos)]; cand >= 0 && chain_limit-- > 0; cand = prev_[(size_t)cand]) {
+    for (int32_t cand = head_[hash(pos)]; cand >= 0 && chain-- > 0; cand = prev_[(size_t)cand]) {
       size_t dist = pos - (size_t)cand;
-      if (dist == 0) continue;
       if (dist > window_) break;
       const uint8_t *there = data_ + cand;
-      if (there[best] != here[best] || there[0] != here[0]) continue;
-      unsigned len = 0;
-      while (len < limit && there[len] == here[len]) ++len;
-      // A 3-byte match far away costs more than three literals.
-      if (len > best && !(len == MIN_MATCH && dist > 16384)) {
+      if (there[best] != here[best] || there[0] != here[0] || there[1] != here[1]) continue;
+      unsigned len = common_length(here, there, limit);
+      if (len > best) {
         best = len;
-        *distance = (unsigned)dist;
-        if (len >= limit || len >= NICE_LENGTH) break;
+        out[count++] = {(uint16_t)len, (uint16_t)(dist - 1)};
+        if (len >= limit || len >= NICE_LENGTH || count == MAX_CANDIDATES) break;
       }
     }
-    return best >= MIN_MATCH ? best : 0;
+    return count;
   }
 
  private:
@@ -244,8 +264,71 @@ class MatchFinder {
   const uint8_t *data_;
   size_t size_;
   unsigned window_;
-  std::vector<int64_t> head_, prev_;
+  std::vector<int32_t> head_, prev_;
 };
+
+// Bit costs of every choice under one set of code lengths. A symbol the
+// lengths leave unused still gets a price, so a later pass may pick it.
+struct CostModel {
+  uint32_t literal_length[LITERAL_LENGTH_SYMBOLS];
+  uint32_t position[MAX_POSITION_SYMBOLS];
+
+  void from_lengths(const std::vector<uint8_t> &lit, const std::vector<uint8_t> &pos) {
+    for (unsigned s = 0; s < LITERAL_LENGTH_SYMBOLS; ++s) literal_length[s] = lit[s] ? lit[s] : 12;
+    for (unsigned s = 0; s < MAX_POSITION_SYMBOLS; ++s) {
+      unsigned code = s < pos.size() && pos[s] ? pos[s] : 6;
+      position[s] = code + (s > 1 ? s - 1 : 0);
+    }
+  }
+  void initial() {
+    for (unsigned s = 0; s < LITERAL_LENGTH_SYMBOLS; ++s) literal_length[s] = s < 256 ? 8 : 7 + (s - 256) / 32;
+    for (unsigned s = 0; s < MAX_POSITION_SYMBOLS; ++s) position[s] = 4 + (s > 1 ? s - 1 : 0);
+  }
+  uint32_t match(unsigned len, unsigned position_value) const {
+    return literal_length[len - MIN_MATCH + 256] + position[position_symbol(position_value)];
+  }
+};
+
+// The cheapest parse of data[start, end) under `costs`, found backwards: the
+// cost of the rest from each position is known before the position itself.
+void cheapest_parse(const uint8_t *data, size_t start, size_t end, const std::vector<Candidate> &found,
+                    const std::vector<uint32_t> &first, const CostModel &costs, std::vector<Token> *out) {
+  size_t n = end - start;
+  std::vector<uint32_t> cost(n + 1, 0);
+  std::vector<Token> choice(n);
+  for (size_t i = n; i-- > 0;) {
+    uint32_t best = costs.literal_length[data[start + i]] + cost[i + 1];
+    Token pick = {data[start + i], 0};
+    unsigned from = MIN_MATCH;
+    for (uint32_t k = first[i]; k < first[i + 1]; ++k) {
+      const Candidate &c = found[k];
+      uint32_t position_cost = costs.position[position_symbol(c.position)];
+      for (unsigned len = from; len <= c.length; ++len) {
+        uint32_t total = costs.literal_length[len - MIN_MATCH + 256] + position_cost + cost[i + len];
+        if (total < best) best = total, pick = {(uint16_t)(len - MIN_MATCH + 256), c.position};
+      }
+      from = c.length + 1u;
+    }
+    cost[i] = best;
+    choice[i] = pick;
+  }
+  out->clear();
+  for (size_t i = 0; i < n;) {
+    out->push_back(choice[i]);
+    i += choice[i].symbol < 256 ? 1 : choice[i].symbol - 256 + MIN_MATCH;
+  }
+}
+
+void token_lengths(const std::vector<Token> &tokens, unsigned pos_symbols, std::vector<uint8_t> *lit,
+                   std::vector<uint8_t> *pos) {
+  std::vector<uint32_t> lit_freq(LITERAL_LENGTH_SYMBOLS), pos_freq(pos_symbols);
+  for (const Token &t : tokens) {
+    ++lit_freq[t.symbol];
+    if (t.symbol >= 256) ++pos_freq[position_symbol(t.position)];
+  }
+  *lit = huffman_lengths(lit_freq, MAX_CODE_LENGTH);
+  *pos = huffman_lengths(pos_freq, MAX_CODE_LENGTH);
+}
 
 }  // namespace
 
@@ -302,52 +385,44 @@ std::vector<uint8_t> huffman_lengths(const std::vector<uint32_t> &freq_in, unsig
   }
 }
 
+// The input is parsed in chunks: all matches of a chunk are gathered once,
+// then the cheapest parse is found twice, first under a guessed cost model
+// (or the previous chunk's codes), then under the codes that parse gives.
+// Inside a match of NICE_LENGTH or more no further matches are gathered.
 std::vector<uint8_t> lzh_encode(const uint8_t *data, size_t size, const MethodParams &m) {
   std::vector<uint8_t> out;
   BitWriter writer(&out);
   MatchFinder finder(data, size, m.window);
+  std::vector<Candidate> found;
+  std::vector<uint32_t> first;
   std::vector<Token> tokens;
-  tokens.reserve(MAX_BLOCK_SYMBOLS);
-  auto emit = [&](Token t) {
-    tokens.push_back(t);
-    if (tokens.size() == MAX_BLOCK_SYMBOLS) {
-      write_block(writer, tokens.data(), (unsigned)tokens.size(), m);
-      tokens.clear();
+  std::vector<uint8_t> lit_len, pos_len;
+  CostModel costs;
+  costs.initial();
+  for (size_t start = 0; start < size;) {
+    size_t end = std::min(size, start + CHUNK_BYTES);
+    found.clear();
+    first.assign(end - start + 1, 0);
+    size_t skip_until = start;
+    for (size_t p = start; p < end; ++p) {
+      first[p - start] = (uint32_t)found.size();
+      if (p >= skip_until) {
+        Candidate c[MAX_CANDIDATES];
+        unsigned n = finder.find_all(p, (unsigned)std::min<size_t>(MAX_MATCH, end - p), c);
+        found.insert(found.end(), c, c + n);
+        if (n && c[n - 1].length >= NICE_LENGTH) skip_until = p + c[n - 1].length;
+      }
+      finder.insert(p);
     }
-  };
-  auto literal = [&](size_t pos) { emit({data[pos], 0}); };
-  auto match = [&](unsigned len, unsigned dist) {
-    emit({(uint16_t)(len - MIN_MATCH + 256), (uint16_t)(dist - 1)});
-  };
-
-  size_t pos = 0;
-  unsigned prev_len = 0, prev_dist = 0;
-  bool pending = false;  // a literal at pos - 1 waits for the lazy decision
-  while (pos < size) {
-    finder.insert(pos);
-    unsigned dist = 0, len = 0;
-    if (prev_len < LAZY_LIMIT) len = finder.find(pos, &dist, prev_len >= 16 ? MAX_CHAIN / 4 : MAX_CHAIN);
-    if (pending && prev_len >= MIN_MATCH && len <= prev_len) {
-      match(prev_len, prev_dist);
-      size_t end = pos - 1 + prev_len;
-      for (size_t p = pos + 1; p < end; ++p) finder.insert(p);
-      pos = end;
-      pending = false;
-      prev_len = 0;
-      continue;
+    first[end - start] = (uint32_t)found.size();
+    for (int pass = 0; pass < 2; ++pass) {
+      cheapest_parse(data, start, end, found, first, costs, &tokens);
+      token_lengths(tokens, m.pos_symbols, &lit_len, &pos_len);
+      costs.from_lengths(lit_len, pos_len);
     }
-    if (pending) literal(pos - 1);
-    pending = true;
-    prev_len = len;
-    prev_dist = dist;
-    ++pos;
-  }
-  if (pending) {
-    if (prev_len >= MIN_MATCH) match(prev_len, prev_dist);
-    else literal(pos - 1);
-  }
-  if (!tokens.empty() || size == 0) {
-    if (!tokens.empty()) write_block(writer, tokens.data(), (unsigned)tokens.size(), m);
+    for (size_t i = 0; i < tokens.size(); i += MAX_BLOCK_SYMBOLS)
+      write_block(writer, tokens.data() + i, (unsigned)std::min<size_t>(MAX_BLOCK_SYMBOLS, tokens.size() - i), m);
+    start = end;
   }
   writer.flush();
   return out;

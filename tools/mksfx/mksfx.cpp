@@ -2,6 +2,8 @@
 // stub with its header block filled in and an LZH archive appended), or into
 // a plain .lzh archive; lists and tests existing ones.
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -193,6 +195,37 @@ std::vector<uint8_t> special_member(const std::string &file, const char *name, s
   return pack_member(m, text.data(), text.size(), letter, crc);
 }
 
+struct PackedMember {
+  std::vector<uint8_t> bytes;
+  uint16_t crc = 0;
+  std::string error;
+};
+
+// Members are independent, so they are compressed on every core; the output
+// keeps the input order, so it does not depend on the number of threads.
+std::vector<PackedMember> pack_in_parallel(const std::vector<Input> &inputs, char letter) {
+  std::vector<PackedMember> packed(inputs.size());
+  std::atomic<size_t> next{0};
+  auto work = [&] {
+    for (size_t i; (i = next++) < inputs.size();) {
+      const Input &in = inputs[i];
+      try {
+        std::vector<uint8_t> data;
+        if (!in.member.directory) data = read_whole(in.source);
+        packed[i].bytes = pack_member(in.member, data.data(), data.size(), letter, &packed[i].crc);
+      } catch (const Failure &f) {
+        packed[i].error = f.message;
+      }
+    }
+  };
+  unsigned threads = std::max(1u, std::min(std::thread::hardware_concurrency(), 16u));
+  std::vector<std::thread> pool;
+  for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
+  work();
+  for (std::thread &t : pool) t.join();
+  return packed;
+}
+
 std::vector<uint8_t> build(const Options &o) {
   std::vector<Input> inputs;
   for (const std::string &arg : o.inputs) {
@@ -214,10 +247,11 @@ std::vector<uint8_t> build(const Options &o) {
   };
   if (!o.message.empty()) append(special_member(o.message, "!", 1023, o, letter, &crc));
   if (!o.script.empty()) append(special_member(o.script, "$", 4095, o, letter, &crc));
-  for (const Input &in : inputs) {
-    std::vector<uint8_t> data;
-    if (!in.member.directory) data = read_whole(in.source);
-    append(pack_member(in.member, data.data(), data.size(), letter, &crc));
+  std::vector<PackedMember> packed = pack_in_parallel(inputs, letter);
+  for (const PackedMember &p : packed) {
+    if (!p.error.empty()) fail(p.error);
+    crc = p.crc;
+    append(p.bytes);
   }
   members.push_back(0), members.push_back(0);  // a header size of 0 ends the archive
 

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds the benchmark corpus in bench/corpus (about 56 MB): the first 32 MB
+# of C headers under /usr/include and the first 24 MB of programs under
+# /usr/bin, each set taken in sorted path order, so the same machine image
+# always gives the same corpus.
+set -euo pipefail
+cd "$(dirname "$0")"
+[ -f corpus/.done ] && exit 0
+rm -rf corpus
+mkdir -p corpus/text corpus/bin
+take() {  # take DIR PATTERN LIMIT_BYTES OUT
+  local total=0 n=0
+  while IFS= read -r f; do
+    size=$(stat -c %s "$f")
+    [ $((total + size)) -gt "$3" ] && break
+    n=$((n + 1))
+    cp "$f" "$4/$(printf '%05d' $n)_$(basename "$f")"
+    total=$((total + size))
+  done < <(find "$1" -type f -name "$2" -size +0 | LC_ALL=C sort)
+}
+take /usr/include '*.h' $((32 * 1024 * 1024)) corpus/text
+take /usr/bin '*' $((24 * 1024 * 1024)) corpus/bin
+touch corpus/.done
+du -sb corpus | cut -f1
