@@ -11,11 +11,26 @@ void build_crc_table(WORD poly) {
     for (int k = 0; k < 8; ++k) r = (r & 1) ? (WORD)((r >> 1) ^ poly) : (WORD)(r >> 1);
     ctx->crc_table[i] = r;
   }
+  const WORD *previous = ctx->crc_table;
+  for (auto &slice : ctx->crc_slices) {
+    for (unsigned i = 0; i < 256; ++i) slice[i] = (WORD)((previous[i] >> 8) ^ ctx->crc_table[previous[i] & 0xFF]);
+    previous = slice;
+  }
 }
 
+// Eight bytes a step: the register takes the first two, and each byte's
+// table carries it past the bytes that follow it.
 WORD crc_update(const BYTE *bytes, LONG count) {
   WORD crc = ctx->running_crc;
-  for (LONG i = 0; i < count; ++i) crc = ctx->crc_table[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
+  const WORD(*t)[256] = ctx->crc_slices;
+  LONG i = 0;
+  for (; i + 8 <= count; i += 8) {
+    const BYTE *b = bytes + i;
+    WORD x = (WORD)(crc ^ (b[0] | b[1] << 8));
+    crc = (WORD)(t[6][x & 0xFF] ^ t[5][x >> 8] ^ t[4][b[2]] ^ t[3][b[3]] ^ t[2][b[4]] ^ t[1][b[5]] ^
+                 t[0][b[6]] ^ ctx->crc_table[b[7]]);
+  }
+  for (; i < count; ++i) crc = ctx->crc_table[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
   ctx->running_crc = crc;
   return crc;
 }

@@ -4,6 +4,8 @@
 // also where progress is shown and Cancel is honoured.
 #include "lzh/lzh.h"
 #include "startup/startup.h"
+#include <stdint.h>
+#include <string.h>
 
 // Position codes: -lh4- and -lh5- have 14 symbols with a 4-bit count field,
 // -lh6- and -lh7- 17 with a 5-bit field.
@@ -123,6 +125,139 @@ static void flush_full_window(DWORD done) {
   ctx->window_fill = 0;
 }
 
+// One symbol by the plain steps: block headers, flushes, the zero-bit tail.
+static void decode_one() {
+  BYTE *window = ctx->window;
+  unsigned s = decode_symbol();
+  if (s < FIRST_MATCH_SYMBOL) {
+    window[ctx->window_fill++] = (BYTE)s;
+    if (ctx->window_fill == WINDOW_SIZE) flush_full_window(ctx->decoded_count + 1);
+    ++ctx->decoded_count;
+    return;
+  }
+  unsigned length = s - FIRST_MATCH_SYMBOL + MIN_MATCH;
+  unsigned position = decode_position();
+  ctx->decoded_count += length;
+  unsigned source = (ctx->window_fill - position - 1) & (WINDOW_SIZE - 1);
+  // Byte by byte: a match nearer than its length repeats what it writes.
+  for (unsigned k = 0; k < length; ++k) {
+    window[ctx->window_fill++] = window[(source + k) & (WINDOW_SIZE - 1)];
+    if (ctx->window_fill == WINDOW_SIZE) flush_full_window(ctx->decoded_count);
+  }
+}
+
+// The fast loop holds the next bits in a 64-bit reservoir, most significant
+// first, taken straight from input_buffer. It runs only while that is safe
+// to do without the plain steps:
+//  - FAST_INPUT_SLACK unread member bytes lie in input_buffer, so refilling
+//    the reservoir never reaches a file read or the zero-bit tail;
+//  - the block has symbols left, so no block header is due;
+//  - the window has FAST_WINDOW_SLACK bytes free, so no match reaches a flush.
+// On leaving it puts back whole unused bytes, which leaves bit_buffer,
+// held_bits, held_count, input_pos and compressed_left exactly as the plain
+// steps would have them.
+constexpr unsigned FAST_INPUT_SLACK = 8;
+constexpr unsigned FAST_WINDOW_SLACK = 257;  // the longest match, and one more
+constexpr unsigned RESERVOIR_LOW = 48;       // enough for a symbol, a position and its extra bits
+static_assert(16 + 16 + 15 <= RESERVOIR_LOW && RESERVOIR_LOW + 8 * 2 <= 64,
+              "one refill covers the longest match symbol; refilled bytes fit the reservoir");
+
+static DWORD buffered_member_bytes() {
+  if (ctx->input_pos >= INPUT_BUFFER_SIZE) return 0;
+  DWORD in_buffer = INPUT_BUFFER_SIZE - ctx->input_pos;
+  return ctx->compressed_left < in_buffer ? ctx->compressed_left : in_buffer;
+}
+
+static bool fast_path_open() {
+  return ctx->block_left != 0 && ctx->window_fill <= WINDOW_SIZE - FAST_WINDOW_SLACK &&
+         buffered_member_bytes() >= FAST_INPUT_SLACK && ctx->decoded_count < ctx->uncompressed_size;
+}
+
+static unsigned fast_walk(unsigned j, unsigned symbols, uint64_t bits, uint64_t mask) {
+  while (j >= symbols) {
+    if (mask >> 48 == 0) fail_bad_table();  // past bit 0 of bit_buffer
+    j = (bits & mask) ? ctx->right_child[j] : ctx->left_child[j];
+    mask >>= 1;
+  }
+  return j;
+}
+
+static void decode_fast() {
+  const BYTE *input = ctx->input_buffer;
+  BYTE *window = ctx->window;
+  DWORD pos = ctx->input_pos, left = ctx->compressed_left;
+  DWORD fill = ctx->window_fill, done = ctx->decoded_count, size = ctx->uncompressed_size;
+  unsigned block = ctx->block_left;
+  uint64_t bits = (uint64_t)ctx->bit_buffer << 48 | (uint64_t)ctx->held_bits << 40;
+  unsigned count = 16u + ctx->held_count;
+  for (;;) {
+    while (count <= RESERVOIR_LOW) {
+      bits |= (uint64_t)input[pos++] << (56 - count);
+      count += 8;
+      --left;
+    }
+    unsigned j = ctx->symbol_table[bits >> 52];
+    if (j >= LITERAL_LENGTH_SYMBOLS) j = fast_walk(j, LITERAL_LENGTH_SYMBOLS, bits, 1ull << 51);
+    unsigned n = ctx->symbol_len[j];
+    bits <<= n;
+    count -= n;
+    --block;
+    if (j < FIRST_MATCH_SYMBOL) {
+      window[fill++] = (BYTE)j;
+      ++done;
+    } else {
+      unsigned length = j - FIRST_MATCH_SYMBOL + MIN_MATCH;
+      unsigned p = ctx->small_table[bits >> 56];
+      if (p >= ctx->pos_count) p = fast_walk(p, ctx->pos_count, bits, 1ull << 55);
+      n = ctx->small_len[p];
+      bits <<= n;
+      count -= n;
+      if (p > 1) {
+        unsigned extra = p - 1;
+        p = 1u << extra | (unsigned)(bits >> (64 - extra));
+        bits <<= extra;
+        count -= extra;
+      }
+      done += length;
+      DWORD source = (fill - p - 1) & (WINDOW_SIZE - 1);
+      BYTE *out = window + fill;
+      fill += length;
+      if (p >= 7 && source + length <= WINDOW_SIZE) {
+        // No overlap within a step of eight, no wrap: copy whole steps,
+        // then the rest, never writing past the match.
+        const BYTE *from = window + source;
+        unsigned k = 0;
+        for (; k + 8 <= length; k += 8) memcpy(out + k, from + k, 8);
+        for (; k < length; ++k) out[k] = from[k];
+      } else {
+        for (unsigned k = 0; k < length; ++k) out[k] = window[(source + k) & (WINDOW_SIZE - 1)];
+      }
+    }
+    if (block == 0 || fill > WINDOW_SIZE - FAST_WINDOW_SLACK || done >= size) break;
+    DWORD buffered = INPUT_BUFFER_SIZE - pos < left ? INPUT_BUFFER_SIZE - pos : left;
+    if (buffered < FAST_INPUT_SLACK) break;
+  }
+  // A match may leave fewer than 16 bits. The refill at the top of the last
+  // turn took at most 6 of the 8 or more buffered bytes, so 2 remain for this.
+  while (count < 16) {
+    bits |= (uint64_t)input[pos++] << (56 - count);
+    count += 8;
+    --left;
+  }
+  unsigned unused = (count - 16) / 8;
+  pos -= unused;
+  left += unused;
+  count -= 8 * unused;
+  ctx->input_pos = pos;
+  ctx->compressed_left = left;
+  ctx->bit_buffer = (WORD)(bits >> 48);
+  ctx->held_count = (BYTE)(count - 16);
+  ctx->held_bits = (BYTE)(bits >> 40 & (0xFF00u >> ctx->held_count));  // the put-back bytes' bits go
+  ctx->block_left = (WORD)block;
+  ctx->window_fill = fill;
+  ctx->decoded_count = done;
+}
+
 void decode_member() {
   const BYTE *header = ctx->header_buffer;
   ctx->uncompressed_size = read_u32(header + 11);
@@ -132,24 +267,9 @@ void decode_member() {
   start_decoder((char)header[5]);
   ctx->decoded_count = 0;
   ctx->window_fill = 0;
-  BYTE *window = ctx->window;
   while (ctx->decoded_count < ctx->uncompressed_size) {
-    unsigned s = decode_symbol();
-    if (s < FIRST_MATCH_SYMBOL) {
-      window[ctx->window_fill++] = (BYTE)s;
-      if (ctx->window_fill == WINDOW_SIZE) flush_full_window(ctx->decoded_count + 1);
-      ++ctx->decoded_count;
-    } else {
-      unsigned length = s - FIRST_MATCH_SYMBOL + MIN_MATCH;
-      unsigned position = decode_position();
-      ctx->decoded_count += length;
-      unsigned source = (ctx->window_fill - position - 1) & (WINDOW_SIZE - 1);
-      // Byte by byte: a match nearer than its length repeats what it writes.
-      for (unsigned k = 0; k < length; ++k) {
-        window[ctx->window_fill++] = window[(source + k) & (WINDOW_SIZE - 1)];
-        if (ctx->window_fill == WINDOW_SIZE) flush_full_window(ctx->decoded_count);
-      }
-    }
+    if (fast_path_open()) decode_fast();
+    else decode_one();
   }
   if (ctx->window_fill > 0) {
     flush_window(ctx->window_fill);

@@ -64,6 +64,7 @@ struct SfxContext {
   BYTE *dir_name_field;
   BYTE *file_name_field;
   WORD crc_table[256];
+  WORD crc_slices[7][256];  // crc_table of a byte followed by 1..7 zero bytes: eight bytes a step
   WORD stored_header_crc;
   WORD member_attribute;    // MS-DOS attributes
   WORD dir_name_length;
