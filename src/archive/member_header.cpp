@@ -86,7 +86,13 @@ static bool build_member_path() {
 
 HeaderResult read_member_header() {
   BYTE size_field[2];
-  if (_lread(ctx->archive_file, size_field, 2) != 2) return HEADER_END;
+  UINT got = _lread(ctx->archive_file, size_field, 2);
+  // A read that fails is no end of the archive: it would pass for success.
+  if (got == (UINT)HFILE_ERROR) {
+    report_read_error();
+    return HEADER_FAILED;
+  }
+  if (got != 2) return HEADER_END;
   short size = (short)read_u16(size_field);
   if (size == 0) return HEADER_END;
   if (size < (short)HDR_MIN_SIZE) return bad_header();

@@ -77,6 +77,21 @@ static Decision decide_overwrite() {
   return DECIDE_WRITE;
 }
 
+// Where name cleaning begins: behind the drive, and behind install_dir when
+// the path lies below it. The directory the user confirmed is used as given;
+// cleaning it too would send every file somewhere else whenever the volume
+// cannot be asked for its name limits (it then counts as an 8.3 volume).
+static char *cleaning_start() {
+  char *target = ctx->target_path;
+  char base[sizeof(ctx->install_dir)];
+  lstrcpyA(base, ctx->install_dir);
+  convert_separators(base, '/');
+  int n = lstrlenA(base);
+  if (n > 0 && compare_prefix(target, base, n) == 0 && (target[n] == '/' || base[n - 1] == '/'))
+    return target + n;
+  return target[0] && target[1] == ':' ? target + 2 : target;
+}
+
 // Composes, cleans and shows the destination and creates its directories.
 // A member path whose expansion does not fit is reported like a file that
 // cannot be created.
@@ -85,9 +100,7 @@ static bool prepare_target() {
                            sizeof(ctx->member_path)))
     return fail(MSG_OPEN_ERROR, ctx->member_path);
   convert_separators(ctx->target_path, '/');
-  char *start = ctx->target_path;
-  if (start[0] && start[1] == ':') start += 2;
-  clean_member_path(start, long_names);
+  clean_member_path(cleaning_start(), long_names);
   shorten_path_for_display(ctx->text_scratch, ctx->target_path, DISPLAY_WIDTH);
   SetDlgItemTextA(ctx->main_window, IDC_MEMBER_NAME, ctx->text_scratch);
   SetDlgItemTextA(ctx->main_window, IDC_PROGRESS, "Extract... 0%");
@@ -142,7 +155,13 @@ static bool extract_member() {
       return fail(MSG_OPEN_ERROR, ctx->target_path);
     }
   }
-  if (directory) return skip_member_data();
+  if (directory) {
+    // A directory that is not there now would be lost without a word.
+    DWORD attributes = GetFileAttributesA(ctx->target_path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+      return fail(MSG_OPEN_ERROR, ctx->target_path);
+    return skip_member_data();
+  }
   read_member_data();
   return finish_output_file();
 }

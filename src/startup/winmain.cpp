@@ -35,11 +35,13 @@ LPSTR skip_program_name(LPSTR p) {
 static bool is_token_break(BYTE c, bool quoted) { return quoted ? c < 0x20 : c <= 0x20; }
 
 // Tokens beyond MAX_TOKENS are dropped: the walk stops at the first directory
-// anyway, so nothing that far along can matter.
+// anyway, so nothing that far along can matter. When memory runs out the
+// result is -1 and nothing is kept: a list missing its directory would send
+// the files somewhere the user did not name.
 int split_command_line(LPCSTR text, char ***tokens) {
   char **list = (char **)LocalAlloc(LPTR, MAX_TOKENS * sizeof(char *));
   *tokens = list;
-  if (!list) return 0;
+  if (!list) return -1;
   int count = 0;
   const BYTE *p = (const BYTE *)text;
   while (count < MAX_TOKENS) {
@@ -50,7 +52,11 @@ int split_command_line(LPCSTR text, char ***tokens) {
     for (; *p && !is_token_break(*p, quoted); ++p)
       if (*p == '"') quoted = !quoted;
     char *token = (char *)LocalAlloc(LPTR, (size_t)(p - start) + 2);
-    if (!token) break;
+    if (!token) {
+      release_tokens(list, count);
+      *tokens = nullptr;
+      return -1;
+    }
     char *out = token;
     for (const BYTE *q = start; q < p; ++q)
       if (*q != '"') *out++ = (char)*q;
@@ -65,12 +71,14 @@ void release_tokens(char **tokens, int count) {
   LocalFree(tokens);
 }
 
-// Walks the tokens; returns the raw auto-start and keep-newer values. A
-// directory that does not fit default_dir is refused rather than cut, since a
-// cut path would name some other directory; the walk still stops there.
-static void read_command_line(LPSTR tail, INT *raw_auto, INT *raw_keep) {
+// Walks the tokens; returns the raw auto-start and keep-newer values, false
+// when there was no memory for them. A directory that does not fit
+// default_dir is refused rather than cut, since a cut path would name some
+// other directory; the walk still stops there.
+static bool read_command_line(LPSTR tail, INT *raw_auto, INT *raw_keep) {
   char **tokens;
   int count = split_command_line(tail, &tokens);
+  if (count < 0) return false;
   for (int i = 0; i < count; ++i) {
     char *t = tokens[i];
     if (t[0] == '-') {
@@ -87,6 +95,7 @@ static void read_command_line(LPSTR tail, INT *raw_auto, INT *raw_keep) {
     }
   }
   release_tokens(tokens, count);
+  return true;
 }
 
 static void resolve_settings(INT raw_auto, INT raw_keep) {
@@ -124,7 +133,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_tail, int) {
   INT raw_auto = RAW_UNSET, raw_keep = RAW_OFF_BY_DASH;
   keep_controls = 0;
   dir_from_command_line = 0;
-  read_command_line(command_tail, &raw_auto, &raw_keep);
+  if (!read_command_line(command_tail, &raw_auto, &raw_keep)) {
+    MessageBoxA(nullptr, MSG_NO_MEMORY, DEFAULT_TITLE, MB_TASKMODAL | MB_ICONERROR);
+    LocalFree(ctx);
+    return 0;
+  }
 
   GetModuleFileNameA(nullptr, ctx->module_path, sizeof(ctx->module_path));
   load_header_block();

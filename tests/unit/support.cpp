@@ -128,7 +128,8 @@ int SfxTest::run_program(const std::string &tail) {
   int result = -1;
   std::string line = tail;
   int status = posix::run([&] { result = WinMain((HINSTANCE)0x400000, nullptr, line.data(), 10); });
-  return status >= 0 ? status : result;
+  exited = status >= 0;
+  return exited ? status : result;
 }
 
 void SfxTest::make_context() {

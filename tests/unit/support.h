@@ -45,4 +45,5 @@ class SfxTest : public ::testing::Test {
   std::string dir;       // a fresh temporary directory
   std::string sfx_path;  // dir + "/test.exe"
   std::string dest;      // dir + "/dest"
+  bool exited = false;   // the last run ended through ExitProcess
 };
