@@ -310,3 +310,22 @@ TEST_F(ArchiveTest, Win32sShiftsTimesByTz) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ArchiveTest, ShortNamesCleanMembersButNotTheConfirmedDirectory) {
+  posix::set_max_component_length(0);  // the volume cannot be asked: 8.3 names
+  write_sfx({file_member("Long Folder/readme.first.txt", "x")});
+  std::string long_dest = dir + "/dest with a long name";
+  EXPECT_EQ(run_program("-n \"" + long_dest + "\""), 1);
+  EXPECT_TRUE(exists(long_dest + "/Long_Fol/readme_f.txt"));
+}
+
+TEST_F(ArchiveTest, ReadFailureIsNoEndOfArchive) {
+  write_sfx(three_files());
+  posix::fail_call("_lread", 2);  // the block, then the first member's size field
+  EXPECT_EQ(extract(), 0);
+  EXPECT_EQ(box_texts(), std::vector<std::string>{"\"" + sfx_path + "\" Read ERROR"});
+}
+
+}  // namespace
