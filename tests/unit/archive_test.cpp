@@ -329,3 +329,67 @@ TEST_F(ArchiveTest, ReadFailureIsNoEndOfArchive) {
 }
 
 }  // namespace
+
+namespace {
+
+// One stored member "x" written by the builder with extended headers 0x40 and
+// 0x41 that disagree with the fixed fields; os is patched in.
+std::vector<uint8_t> member_with_os(char os) {
+  Member m;
+  m.path = "x.txt";
+  m.time = 1000000000;
+  m.attribute = 0x21;
+  for (uint64_t &t : m.file_times) t = 116444736000000000ull + 1200000000ull * 10000000ull;
+  std::vector<uint8_t> b = member_bytes(m, "-lh0-", {'x'}, 1, crc16((const uint8_t *)"x", 1));
+  b[19] = 0x20;  // the fixed attribute differs from extended header 0x40 (0x21)
+  b[23] = (uint8_t)os;
+  size_t size = b[0] | b[1] << 8;
+  b[27] = b[28] = 0;
+  uint16_t crc = crc16(b.data(), size);
+  b[27] = (uint8_t)crc, b[28] = (uint8_t)(crc >> 8);
+  b.push_back(0), b.push_back(0);
+  return b;
+}
+
+TEST_F(ArchiveTest, ExtendedTimesAndAttributesOnlyForWindowsAndMsDos) {
+  HeaderBlockFields block;
+  block.restore_attributes = '/';
+  for (char os : {'W', 'w', 'M', 'U'}) {
+    std::filesystem::remove_all(dest);
+    write_sfx(member_with_os(os), block);
+    posix::reset();
+    posix::set_module_path(sfx_path);
+    ASSERT_EQ(extract(), 1) << os;
+    bool extended = os != 'U';
+    EXPECT_EQ(mtime(dest + "/x.txt"), extended ? 1200000000u : 1000000000u) << os;
+    EXPECT_EQ(GetFileAttributesA((dest + "/x.txt").c_str()), extended ? 0x21u : 0x20u) << os;
+    chmod((dest + "/x.txt").c_str(), 0644);
+  }
+}
+
+TEST_F(ArchiveTest, DirectoryFieldKeepsItsOwnSeparators) {
+  auto with_dir = [](const std::string &dir_field) {
+    std::vector<uint8_t> h = {0, 0, '-', 'l', 'h', '0', '-', 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0x20, 2};
+    uint16_t crc = crc16((const uint8_t *)"x", 1);
+    h.insert(h.end(), {(uint8_t)crc, (uint8_t)(crc >> 8), 'W', 5, 0, 0, 0, 0});
+    size_t crc_at = h.size() - 2;
+    h.insert(h.end(), {8, 0, 1, 'a', '.', 'b', 'm', 'p'});
+    uint16_t n = (uint16_t)(3 + dir_field.size());
+    h.push_back((uint8_t)n), h.push_back(0), h.push_back(2);
+    h.insert(h.end(), dir_field.begin(), dir_field.end());
+    h.push_back(0), h.push_back(0);
+    h[0] = (uint8_t)h.size();
+    uint16_t hc = crc16(h.data(), h.size());
+    h[crc_at] = (uint8_t)hc, h[crc_at + 1] = (uint8_t)(hc >> 8);
+    h.push_back('x'), h.push_back(0), h.push_back(0);
+    return h;
+  };
+  write_sfx(with_dir("docs\xFFimg\xFF"));
+  EXPECT_EQ(extract(), 1);
+  EXPECT_TRUE(exists(dest + "/docs/img/a.bmp"));
+  write_sfx(with_dir("docs\xFFimg"));
+  EXPECT_EQ(extract(), 1);
+  EXPECT_TRUE(exists(dest + "/docs/imga.bmp"));
+}
+
+}  // namespace
