@@ -225,6 +225,71 @@ damaged_sample)
     fi
   done
   ;;
+class_registry)
+  cp "$SFX_ROOT/README.md" in/viewer.exe
+  printf '$ClassTitle=Register\r\n$Class=.XyZ,Xyz document,viewer.exe,XyzFile\r\n' > script.txt
+  build --script script.txt in
+  wine_run "$LOG" sfx.exe -n "$DEST_WIN"
+  expect_status $? 1
+  query() { WINEDEBUG=-all "$WINE64" reg query "$1" /ve 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p'; }
+  [ "$(query 'HKCR\.xyz')" = XyzFile ] || fail "extension key: [$(query 'HKCR\.xyz')]"
+  [ "$(query 'HKCR\XyzFile')" = "Xyz document" ] || fail "class description"
+  command=$(query 'HKCR\XyzFile\shell\open\command')
+  case $command in \"*'\viewer.exe" "%1"') ;; *) fail "open command: [$command]" ;; esac
+  icon=$(query 'HKCR\XyzFile\DefaultIcon')
+  case $icon in *'\viewer.exe,0') ;; *) fail "icon: [$icon]" ;; esac
+  ;;
+class_win32s)
+  # Wine reports platform 0 (Win32s) to a program set to "win31".
+  cp "$SFX_ROOT/README.md" in/viewer.exe
+  printf '$ClassTitle=Register\r\n$Class=.QrS,Qrs document,viewer.exe,QrsFile\r\n' > script.txt
+  "$MKSFX" --stub "$STUB64" --title "$TITLE" --script script.txt -o "$WORK/win31sfx.exe" in || fail "mksfx failed"
+  WINEDEBUG=-all "$WINE64" reg add 'HKCU\Software\Wine\AppDefaults\win31sfx.exe' /v Version /d win31 /f >/dev/null 2>&1
+  wine_run "$LOG" win31sfx.exe -n "$DEST_WIN"
+  expect_status $? 1
+  value=$(WINEDEBUG=-all "$WINE64" reg query 'HKCU\Software\Microsoft\Windows NT\CurrentVersion\Extensions' /v qrs 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p')
+  case $value in *'\viewer.exe ^.qrs') ;; *) fail "WIN.INI extension: [$value]" ;; esac
+  ;;
+group_wine_shell)
+  # Wine's shell answers "PROGMAN" once its PROGMAN.EXE runs; its parser stops
+  # at the line feed, so only the group folder is made.
+  cp "$SFX_ROOT/README.md" in/viewer.exe
+  printf '$GroupTitle=Start Menu\r\n$Group=Sfx E2E Group,Viewer,viewer.exe\r\n' > script.txt
+  build --script script.txt in
+  wine_run "$LOG" sfx.exe -n "$DEST_WIN"
+  expect_status $? 1
+  programs=$(find "$WINEPREFIX/drive_c" -type d -path '*Start Menu/Programs' | head -1)
+  [ -d "$programs/Sfx E2E Group" ] || fail "no group folder under $programs"
+  pkill -f 'progman.exe' 2>/dev/null || true
+  ;;
+group_own_server)
+  # Our own "Progman" window, so no PROGMAN.EXE is started; it writes the
+  # command texts it receives.
+  x86_64-w64-mingw32-g++ -O2 -static -o progman_server.exe "$SFX_ROOT/tests/e2e/progman_server.cpp" \
+    || fail "cannot build the server"
+  cp "$SFX_ROOT/README.md" in/viewer.exe
+  cp "$SFX_ROOT/README.md" in/viewer.ico
+  printf '$GroupTitle=Start Menu\r\n$Group=Tools,Viewer,viewer.exe\r\n$Group=Tools,Viewer,viewer.exe,viewer.ico\r\n' > script.txt
+  build --script script.txt in
+  rm -f commands.txt
+  WINEDEBUG=-all "$WINE64" progman_server.exe "$(winpath "$WORK/commands.txt")" >/dev/null 2>&1 &
+  server=$!
+  for _ in $(seq 100); do [ -e commands.txt ] && break; sleep 0.1; done
+  wine_run "$LOG" sfx.exe -n "$DEST_WIN"
+  expect_status $? 1
+  kill $server 2>/dev/null
+  # The paths are Wine's short forms of the destination, an 8.3 name.
+  short='C:\\e2e\\[A-Z0-9_~]{1,8}'
+  python3 - "$WORK/commands.txt" "$short" <<'PY' || fail "commands were [$(cat commands.txt)]"
+import re, sys
+text = open(sys.argv[1]).read()
+d = sys.argv[2]
+want = (r'\[CreateGroup\("Tools",0\)\]\n\[AddItem\(' + d + r'\\viewer\.exe,Viewer\)\]\n---\n'
+        r'\[CreateGroup\("Tools",0\)\]\n\[AddItem\(' + d + r'\\viewer\.exe,Viewer,' + d + r'\\viewer\.ico\)\]\n---\n')
+sys.exit(0 if re.fullmatch(want, text) else 1)
+PY
+
+  ;;
 smoke32)
   STUB=$SFX_ROOT/dist/sfxstub32.exe build --method lh6 in
   WINEDEBUG=-all,+msgbox SFX_WINE_TIMEOUT=400 timeout 400 "$WINE32" sfx.exe -n "$DEST_WIN" >"$LOG" 2>&1 < /dev/null
