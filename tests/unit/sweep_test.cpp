@@ -73,6 +73,8 @@ TEST_F(SweepTest, CutAtEveryOffsetAndFlippedBits) {
   write_sfx(list, block);
   std::vector<uint8_t> whole = read_file(sfx_path);
   size_t archive = read_u32(&whole[512]);
+  printf("[sweep] %zu cuts and 2000 bit flips over a %zu-byte archive\n", whole.size() - archive,
+         whole.size() - archive);
   for (size_t cut = archive; cut < whole.size(); ++cut)
     run_damaged(std::vector<uint8_t>(whole.begin(), whole.begin() + (long)cut), originals,
                 "cut at " + std::to_string(cut));
@@ -135,6 +137,7 @@ TEST_F(SweepTest, EveryPlatformCallFailingOnce) {
       if (!exited) EXPECT_EQ(posix::live_local_blocks(), 0) << "leak";
     }
   }
+  printf("[sweep] %d runs, each with one failing platform call\n", runs);
   EXPECT_GT(runs, 40);
 }
 
