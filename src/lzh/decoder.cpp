@@ -183,10 +183,19 @@ static unsigned fast_walk(unsigned j, unsigned symbols, uint64_t bits, uint64_t 
 }
 
 static void decode_fast() {
+  // Locals for everything the loop reads: stores into the window (bytes of
+  // the same record) would otherwise make the compiler reload each field.
   const BYTE *input = ctx->input_buffer;
   BYTE *window = ctx->window;
+  const WORD *symbol_table = ctx->symbol_table, *small_table = ctx->small_table;
+  const BYTE *symbol_len = ctx->symbol_len, *small_len = ctx->small_len;
+  const unsigned pos_count = ctx->pos_count;
   DWORD pos = ctx->input_pos, left = ctx->compressed_left;
-  DWORD fill = ctx->window_fill, done = ctx->decoded_count, size = ctx->uncompressed_size;
+  // Every fetch moves pos up and left down together, so the end of the
+  // buffered member bytes stays where it is for the whole loop.
+  const DWORD buffered_end = pos + buffered_member_bytes();
+  DWORD fill = ctx->window_fill, done = ctx->decoded_count;
+  const DWORD size = ctx->uncompressed_size;
   unsigned block = ctx->block_left;
   uint64_t bits = (uint64_t)ctx->bit_buffer << 48 | (uint64_t)ctx->held_bits << 40;
   unsigned count = 16u + ctx->held_count;
@@ -194,11 +203,10 @@ static void decode_fast() {
     while (count <= RESERVOIR_LOW) {
       bits |= (uint64_t)input[pos++] << (56 - count);
       count += 8;
-      --left;
     }
-    unsigned j = ctx->symbol_table[bits >> 52];
+    unsigned j = symbol_table[bits >> 52];
     if (j >= LITERAL_LENGTH_SYMBOLS) j = fast_walk(j, LITERAL_LENGTH_SYMBOLS, bits, 1ull << 51);
-    unsigned n = ctx->symbol_len[j];
+    unsigned n = symbol_len[j];
     bits <<= n;
     count -= n;
     --block;
@@ -207,9 +215,9 @@ static void decode_fast() {
       ++done;
     } else {
       unsigned length = j - FIRST_MATCH_SYMBOL + MIN_MATCH;
-      unsigned p = ctx->small_table[bits >> 56];
-      if (p >= ctx->pos_count) p = fast_walk(p, ctx->pos_count, bits, 1ull << 55);
-      n = ctx->small_len[p];
+      unsigned p = small_table[bits >> 56];
+      if (p >= pos_count) p = fast_walk(p, pos_count, bits, 1ull << 55);
+      n = small_len[p];
       bits <<= n;
       count -= n;
       if (p > 1) {
@@ -233,21 +241,20 @@ static void decode_fast() {
         for (unsigned k = 0; k < length; ++k) out[k] = window[(source + k) & (WINDOW_SIZE - 1)];
       }
     }
-    if (block == 0 || fill > WINDOW_SIZE - FAST_WINDOW_SLACK || done >= size) break;
-    DWORD buffered = INPUT_BUFFER_SIZE - pos < left ? INPUT_BUFFER_SIZE - pos : left;
-    if (buffered < FAST_INPUT_SLACK) break;
+    if (block == 0 || fill > WINDOW_SIZE - FAST_WINDOW_SLACK || done >= size ||
+        pos + FAST_INPUT_SLACK > buffered_end)
+      break;
   }
   // A match may leave fewer than 16 bits. The refill at the top of the last
   // turn took at most 6 of the 8 or more buffered bytes, so 2 remain for this.
   while (count < 16) {
     bits |= (uint64_t)input[pos++] << (56 - count);
     count += 8;
-    --left;
   }
   unsigned unused = (count - 16) / 8;
   pos -= unused;
-  left += unused;
   count -= 8 * unused;
+  left -= pos - ctx->input_pos;
   ctx->input_pos = pos;
   ctx->compressed_left = left;
   ctx->bit_buffer = (WORD)(bits >> 48);
