@@ -290,6 +290,14 @@ sys.exit(0 if re.fullmatch(want, text) else 1)
 PY
 
   ;;
+mksfx_windows)
+  # The Windows build of mksfx under Wine writes the same bytes as the Linux one.
+  WINEDEBUG=-all "$WINE64" "$SFX_ROOT/dist/mksfx.exe" --archive-only --time 1000000000 --method lh7 \
+    -o "$(winpath "$WORK/windows.lzh")" "$(winpath "$WORK/in")" >"$LOG" 2>&1 || fail "mksfx.exe failed"
+  "$MKSFX" --archive-only --time 1000000000 --method lh7 -o "$WORK/linux.lzh" in || fail "mksfx failed"
+  cmp -s windows.lzh linux.lzh || fail "the two builds wrote different archives"
+  "$MKSFX" --test windows.lzh >/dev/null || fail "the Windows build's archive does not test"
+  ;;
 smoke32)
   STUB=$SFX_ROOT/dist/sfxstub32.exe build --method lh6 in
   WINEDEBUG=-all,+msgbox SFX_WINE_TIMEOUT=400 timeout 400 "$WINE32" sfx.exe -n "$DEST_WIN" >"$LOG" 2>&1 < /dev/null

@@ -8,13 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
-#include <iconv.h>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 #include "archive_writer.h"
+#include "host.h"
 #include "inspect.h"
 #include "stub_layout.h"
 
@@ -67,16 +64,17 @@ struct Failure {
 [[noreturn]] void fail(const std::string &message) { throw Failure{message}; }
 
 std::string to_codepage(const std::string &utf8, const std::string &codepage, const std::string &what) {
-  iconv_t cd = iconv_open(("CP" + codepage).c_str(), "UTF-8");
-  if (cd == (iconv_t)-1) fail("code page " + codepage + " is not available");
-  std::string out(utf8.size() * 2 + 4, '\0');
-  char *in = (char *)utf8.data(), *o = out.data();
-  size_t in_left = utf8.size(), out_left = out.size();
-  size_t r = iconv(cd, &in, &in_left, &o, &out_left);
-  iconv_close(cd);
-  if (r == (size_t)-1) fail(what + ": cannot be written in code page " + codepage);
-  out.resize(out.size() - out_left);
+  std::string out;
+  if (!host_to_codepage(utf8, (unsigned)std::stoul(codepage), &out))
+    fail(what + ": cannot be written in code page " + codepage);
   return out;
+}
+
+FileFacts facts_of(const std::string &path) {
+  std::string error;
+  FileFacts f = host_stat(path, &error);
+  if (!f.exists) fail(path + ": " + error);
+  return f;
 }
 
 std::vector<uint8_t> read_whole(const std::string &path) {
@@ -96,9 +94,9 @@ constexpr uint64_t FILETIME_1970 = 116444736000000000ull;
 
 // Member times stay within what the stub restores as such: 1970-01-01 to
 // 2106-02-07 06:28:15 (its seconds are unsigned 32-bit).
-uint32_t member_time(const struct stat &st, const Options &o) {
+uint32_t member_time(const FileFacts &st, const Options &o) {
   if (o.pin_time) return o.time;
-  int64_t t = (int64_t)st.st_mtim.tv_sec;
+  int64_t t = st.mtime;
   t = std::max<int64_t>(0, std::min<int64_t>(t, 0xFFFFFFFFll));
   uint32_t seconds = (uint32_t)t;
   if (o.cap_time && seconds > o.cap) seconds = o.cap;
@@ -110,11 +108,11 @@ struct Input {
   Member member;
 };
 
-void add_input(const std::string &source, const std::string &name, const struct stat &st,
+void add_input(const std::string &source, const std::string &name, const FileFacts &st,
                const Options &o, std::vector<Input> *out) {
   Input in;
   in.source = source;
-  in.member.directory = S_ISDIR(st.st_mode);
+  in.member.directory = st.directory;
   in.member.path = to_codepage(name, o.codepage, source) + (in.member.directory ? "/" : "");
   if (in.member.path.size() > MAX_MEMBER_PATH)
     fail(source + ": member path longer than " + std::to_string(MAX_MEMBER_PATH) + " bytes");
@@ -122,56 +120,30 @@ void add_input(const std::string &source, const std::string &name, const struct 
   uint64_t ft = FILETIME_1970 + (uint64_t)in.member.time * 10000000ull;
   for (uint64_t &t : in.member.file_times) t = ft;
   in.member.attribute = in.member.directory ? 0x10 : 0x20;
-  if (!(st.st_mode & S_IWUSR)) in.member.attribute |= 0x01;
-  if (!in.member.directory && (uint64_t)st.st_size >= 0x100000000ull) fail(source + ": 4 GiB or larger");
+  if (!st.writable) in.member.attribute |= 0x01;
+  if (!in.member.directory && st.size >= 0x100000000ull) fail(source + ": 4 GiB or larger");
   out->push_back(in);
 }
 
 void collect(const std::string &dir, const std::string &prefix, const Options &o, std::vector<Input> *out) {
-  DIR *d = opendir(dir.c_str());
-  if (!d) fail(dir + ": " + strerror(errno));
   std::vector<std::string> names;
-  while (struct dirent *e = readdir(d))
-    if (strcmp(e->d_name, ".") && strcmp(e->d_name, "..")) names.push_back(e->d_name);
-  closedir(d);
+  std::string error;
+  if (!host_list(dir, &names, &error)) fail(dir + ": " + error);
   std::sort(names.begin(), names.end());
   for (const std::string &name : names) {
     std::string path = dir + "/" + name;
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) fail(path + ": " + strerror(errno));
-    if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
+    FileFacts st = facts_of(path);
+    if (!st.directory && !st.regular) continue;
     add_input(path, prefix + name, st, o, out);
-    if (S_ISDIR(st.st_mode)) collect(path, prefix + name + "/", o, out);
+    if (st.directory) collect(path, prefix + name + "/", o, out);
   }
 }
 
-std::string default_stub() {
-  char self[4096];
-  ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
-  if (n <= 0) return "sfxstub32.exe";
-  self[n] = 0;
-  std::string dir(self);
-  return dir.substr(0, dir.rfind('/') + 1) + "sfxstub32.exe";
-}
+std::string default_stub() { return host_program_dir() + "sfxstub32.exe"; }
 
 void write_output(const std::string &path, const std::vector<uint8_t> &bytes) {
-  std::string temp = path + ".mksfx-XXXXXX";
-  int fd = mkstemp(temp.data());
-  if (fd < 0) fail(path + ": " + strerror(errno));
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) break;
-    done += (size_t)n;
-  }
-  bool ok = done == bytes.size();
-  ok &= fchmod(fd, 0755) == 0;
-  ok &= close(fd) == 0;
-  if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
-    int saved = errno;
-    unlink(temp.c_str());
-    fail(path + ": " + strerror(saved));
-  }
+  std::string error;
+  if (!host_write_whole(path, bytes, &error)) fail(path + ": " + error);
 }
 
 uint32_t parse_number(const std::string &text, const std::string &option) {
@@ -229,9 +201,8 @@ std::vector<PackedMember> pack_in_parallel(const std::vector<Input> &inputs, cha
 std::vector<uint8_t> build(const Options &o) {
   std::vector<Input> inputs;
   for (const std::string &arg : o.inputs) {
-    struct stat st;
-    if (stat(arg.c_str(), &st) != 0) fail(arg + ": " + strerror(errno));
-    if (S_ISDIR(st.st_mode)) {
+    FileFacts st = facts_of(arg);
+    if (st.directory) {
       collect(arg, "", o, &inputs);
     } else {
       std::string base = arg.substr(arg.rfind('/') == std::string::npos ? 0 : arg.rfind('/') + 1);

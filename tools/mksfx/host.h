@@ -1,0 +1,22 @@
+// What mksfx needs of the machine it runs on: file facts, directory
+// listings, code page conversion, its own location and whole-or-nothing
+// output. host_posix.cpp and host_win32.cpp implement it.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct FileFacts {
+  bool exists = false, directory = false, regular = false, writable = true;
+  uint64_t size = 0;
+  int64_t mtime = 0;  // seconds since 1970
+};
+
+FileFacts host_stat(const std::string &path, std::string *error);
+// Names in a directory (without "." and ".."), unsorted; false with error set.
+bool host_list(const std::string &dir, std::vector<std::string> *names, std::string *error);
+// UTF-8 text in the Windows code page; false when a character has no place in it.
+bool host_to_codepage(const std::string &utf8, unsigned codepage, std::string *out);
+std::string host_program_dir();  // with a trailing separator
+// Writes the bytes to a temporary beside path and renames it over path.
+bool host_write_whole(const std::string &path, const std::vector<uint8_t> &bytes, std::string *error);

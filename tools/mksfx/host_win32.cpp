@@ -1,0 +1,97 @@
+// mksfx on Windows: paths and names arrive as UTF-8 and go to the wide API.
+#include "host.h"
+#include <windows.h>
+
+namespace {
+
+std::wstring wide(const std::string &utf8) {
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+  std::wstring w(n > 0 ? (size_t)n : 1, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, w.data(), n);
+  w.resize(w.size() - 1);
+  return w;
+}
+
+std::string narrow(const std::wstring &w, unsigned codepage, bool *lossy) {
+  BOOL used_default = FALSE;
+  BOOL *flag = codepage == CP_UTF8 ? nullptr : &used_default;
+  int n = WideCharToMultiByte(codepage, 0, w.c_str(), (int)w.size(), nullptr, 0, nullptr, flag);
+  std::string s((size_t)(n > 0 ? n : 0), '\0');
+  WideCharToMultiByte(codepage, 0, w.c_str(), (int)w.size(), s.data(), n, nullptr, flag);
+  if (lossy) *lossy = used_default != FALSE;
+  return s;
+}
+
+std::string last_error() {
+  char text[256] = "";
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, GetLastError(), 0, text,
+                 sizeof(text), nullptr);
+  std::string s(text);
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == '.')) s.pop_back();
+  return s;
+}
+
+}  // namespace
+
+FileFacts host_stat(const std::string &path, std::string *error) {
+  FileFacts f;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(wide(path).c_str(), GetFileExInfoStandard, &data)) {
+    *error = last_error();
+    return f;
+  }
+  f.exists = true;
+  f.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  f.regular = !f.directory;
+  f.writable = !(data.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
+  f.size = (uint64_t)data.nFileSizeHigh << 32 | data.nFileSizeLow;
+  uint64_t ft = (uint64_t)data.ftLastWriteTime.dwHighDateTime << 32 | data.ftLastWriteTime.dwLowDateTime;
+  f.mtime = (int64_t)(ft / 10000000ull) - 11644473600ll;
+  return f;
+}
+
+bool host_list(const std::string &dir, std::vector<std::string> *names, std::string *error) {
+  WIN32_FIND_DATAW found;
+  HANDLE h = FindFirstFileW(wide(dir + "\\*").c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) {
+    *error = last_error();
+    return false;
+  }
+  do {
+    std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") names->push_back(narrow(name, CP_UTF8, nullptr));
+  } while (FindNextFileW(h, &found));
+  FindClose(h);
+  return true;
+}
+
+bool host_to_codepage(const std::string &utf8, unsigned codepage, std::string *out) {
+  bool lossy = false;
+  *out = narrow(wide(utf8), codepage, &lossy);
+  return !lossy;
+}
+
+std::string host_program_dir() {
+  wchar_t self[MAX_PATH];
+  DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::string path = narrow(std::wstring(self, n), CP_UTF8, nullptr);
+  return path.substr(0, path.find_last_of("\\/") + 1);
+}
+
+bool host_write_whole(const std::string &path, const std::vector<uint8_t> &bytes, std::string *error) {
+  std::string temp = path + ".mksfx-tmp";
+  HANDLE h = CreateFileW(wide(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    *error = last_error();
+    return false;
+  }
+  DWORD written = 0;
+  bool ok = WriteFile(h, bytes.data(), (DWORD)bytes.size(), &written, nullptr) && written == bytes.size();
+  ok &= CloseHandle(h) != 0;
+  if (!ok || !MoveFileExW(wide(temp).c_str(), wide(path).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    *error = last_error();
+    DeleteFileW(wide(temp).c_str());
+    return false;
+  }
+  return true;
+}
