@@ -2,6 +2,7 @@
 // damaged and random streams: the same bytes, CRC, messages, exit status,
 // bit reader state and file position, or the test fails.
 #include "lzh_encoder.h"
+#include "decode_run.h"
 #include "reference_decoder.h"
 #include "support.h"
 #include "lzh/lzh.h"
@@ -9,21 +10,6 @@
 #include <random>
 
 namespace {
-
-struct Outcome {
-  int status;
-  std::vector<uint8_t> output;
-  WORD crc, bit_buffer;
-  BYTE held_bits, held_count;
-  DWORD compressed_left, decoded;
-  LONG position;
-  std::vector<std::string> boxes;
-  bool operator==(const Outcome &o) const {
-    return status == o.status && output == o.output && crc == o.crc && bit_buffer == o.bit_buffer &&
-           held_bits == o.held_bits && held_count == o.held_count && compressed_left == o.compressed_left &&
-           decoded == o.decoded && position == o.position && boxes == o.boxes;
-  }
-};
 
 class DecoderDiffTest : public SfxTest {
  protected:
@@ -33,47 +19,23 @@ class DecoderDiffTest : public SfxTest {
     build_crc_table(CRC16_POLY);
   }
 
-  Outcome run(void (*decoder)(), char method, const std::vector<uint8_t> &file, uint32_t csize,
-              uint32_t size, const std::vector<uint8_t> &window) {
+  DecodeOutcome run(void (*decoder)(), char method, const std::vector<uint8_t> &file, uint32_t csize,
+                    uint32_t size, const std::vector<uint8_t> &window) {
     size_t boxes_before = posix::message_boxes().size();
-    std::string input = dir + "/in.bin", output = dir + "/out.bin";
-    write_file(input, file);
-    std::vector<uint8_t> header(32, 0);
-    memcpy(header.data() + 2, "-lh?-", 5);
-    header[HDR_METHOD_LETTER] = (uint8_t)method;
-    for (int i = 0; i < 4; ++i) header[7 + i] = (uint8_t)(csize >> 8 * i), header[11 + i] = (uint8_t)(size >> 8 * i);
+    write_file(dir + "/in.bin", file);
     memcpy(ctx->window, window.data(), WINDOW_SIZE);
-    ctx->header_buffer = header.data();
-    ctx->archive_file = _lopen(input.c_str(), OF_READ);
-    lstrcpyA(ctx->target_path, output.c_str());
-    ctx->output_file = CreateFileA(output.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ctx->input_pos = (DWORD)-1;
-    Outcome o;
-    o.status = posix::run(decoder);
-    o.position = -1;
-    if (o.status < 0) {
-      o.position = _llseek(ctx->archive_file, 0, FILE_CURRENT);
-      CloseHandle(ctx->output_file);
-      _lclose(ctx->archive_file);
-    }
-    o.output = read_file(output);
-    o.crc = ctx->running_crc;
-    o.bit_buffer = ctx->bit_buffer;
-    o.held_bits = ctx->held_bits;
-    o.held_count = ctx->held_count;
-    o.compressed_left = ctx->compressed_left;
-    o.decoded = ctx->decoded_count;
+    DecodeOutcome o = run_decoder(decoder, dir + "/in.bin", dir + "/out.bin", method, csize, size);
     std::vector<std::string> all = box_texts();
-    o.boxes.assign(all.begin() + (long)boxes_before, all.end());
-    ctx->header_buffer = nullptr;
-    ctx->output_file = NO_FILE;
+    boxes.assign(all.begin() + (long)boxes_before, all.end());
     return o;
   }
 
   void compare(char method, const std::vector<uint8_t> &file, uint32_t csize, uint32_t size,
                const std::vector<uint8_t> &window, const std::string &what) {
-    Outcome fast = run(decode_member, method, file, csize, size, window);
-    Outcome plain = run(reference_decode_member, method, file, csize, size, window);
+    DecodeOutcome fast = run(decode_member, method, file, csize, size, window);
+    std::vector<std::string> fast_boxes = boxes;
+    DecodeOutcome plain = run(reference_decode_member, method, file, csize, size, window);
+    ASSERT_EQ(fast_boxes, boxes) << what;
     ASSERT_TRUE(fast == plain) << what << ": status " << fast.status << "/" << plain.status << ", "
                                << fast.output.size() << "/" << plain.output.size() << " bytes, position "
                                << fast.position << "/" << plain.position << ", crc " << fast.crc << "/"
@@ -85,6 +47,7 @@ class DecoderDiffTest : public SfxTest {
     ++compared;
   }
   int compared = 0;
+  std::vector<std::string> boxes;
 };
 
 std::vector<uint8_t> sample_data(std::mt19937 &rng, size_t size) {

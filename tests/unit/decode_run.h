@@ -1,0 +1,60 @@
+// Runs one decoder (the stub's or the plain reference) over a stream held in
+// a file, as the member loop would for a member of the given method and
+// sizes, with `ctx` already made; for the differential test and fuzz target.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+#include "archive/archive.h"
+#include "lzh/lzh.h"
+#include "posix/harness.h"
+#include "startup/startup.h"
+
+struct DecodeOutcome {
+  int status;  // ExitProcess status, -1 when the decoder returned
+  std::vector<uint8_t> output;
+  WORD crc, bit_buffer;
+  BYTE held_bits, held_count;
+  DWORD compressed_left, decoded;
+  LONG position;  // of the archive file afterwards, -1 after an exit
+  bool operator==(const DecodeOutcome &o) const {
+    return status == o.status && output == o.output && crc == o.crc && bit_buffer == o.bit_buffer &&
+           held_bits == o.held_bits && held_count == o.held_count && compressed_left == o.compressed_left &&
+           decoded == o.decoded && position == o.position;
+  }
+};
+
+inline DecodeOutcome run_decoder(void (*decoder)(), const std::string &input, const std::string &output,
+                                 char method, uint32_t csize, uint32_t usize) {
+  uint8_t header[32] = {};
+  memcpy(header + 2, "-lh?-", 5);
+  header[HDR_METHOD_LETTER] = (uint8_t)method;
+  for (int i = 0; i < 4; ++i) header[7 + i] = (uint8_t)(csize >> 8 * i), header[11 + i] = (uint8_t)(usize >> 8 * i);
+  ctx->header_buffer = header;
+  ctx->archive_file = _lopen(input.c_str(), OF_READ);
+  lstrcpyA(ctx->target_path, output.c_str());
+  ctx->output_file = CreateFileA(output.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ctx->input_pos = (DWORD)-1;
+  DecodeOutcome o;
+  o.status = posix::run(decoder);
+  o.position = -1;
+  if (o.status < 0) {
+    o.position = _llseek(ctx->archive_file, 0, FILE_CURRENT);
+    CloseHandle(ctx->output_file);
+    _lclose(ctx->archive_file);
+  }
+  FILE *f = fopen(output.c_str(), "rb");
+  for (int c; f && (c = fgetc(f)) != EOF;) o.output.push_back((uint8_t)c);
+  if (f) fclose(f);
+  o.crc = ctx->running_crc;
+  o.bit_buffer = ctx->bit_buffer;
+  o.held_bits = ctx->held_bits;
+  o.held_count = ctx->held_count;
+  o.compressed_left = ctx->compressed_left;
+  o.decoded = ctx->decoded_count;
+  ctx->header_buffer = nullptr;
+  ctx->output_file = NO_FILE;
+  return o;
+}
