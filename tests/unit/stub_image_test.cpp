@@ -59,7 +59,10 @@ const Item GET_DIR_DIALOG[] = {
 struct Reader {
   const std::vector<uint8_t> &d;
   size_t at = 0;
-  uint16_t u16() { return (uint16_t)(d[at] | d[at + 1] << 8), at += 2, (uint16_t)(d[at - 2] | d[at - 1] << 8); }
+  uint16_t u16() {
+    at += 2;
+    return (uint16_t)(d[at - 2] | d[at - 1] << 8);
+  }
   uint32_t u32() { uint32_t lo = u16(); return lo | (uint32_t)u16() << 16; }
   void align() { at = (at + 3) & ~(size_t)3; }
   std::string text() {  // a UTF-16 string, or "#n" for an ordinal

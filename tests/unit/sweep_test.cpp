@@ -46,7 +46,9 @@ class SweepTest : public SfxTest {
     for (const std::string &box : box_texts()) {
       std::string message = box.substr(box.rfind("\" ") + 2);
       EXPECT_TRUE(messages.count(message)) << box;
-      if (status == 0) EXPECT_TRUE(message != "CRC ERROR" && message != "Bad table") << box;
+      if (status == 0) {
+        EXPECT_TRUE(message != "CRC ERROR" && message != "Bad table") << box;
+      }
     }
     if (status == 0) {
       EXPECT_EQ(box_texts().size(), 1u);  // the scan pass failed: one message, nothing written
@@ -134,7 +136,9 @@ TEST_F(SweepTest, EveryPlatformCallFailingOnce) {
         for (const auto &o : originals) EXPECT_TRUE(exists(dest + "/" + o.first)) << o.first << " lost silently";
         EXPECT_TRUE(exists(dest + "/empty")) << "directory lost silently";
       }
-      if (!exited) EXPECT_EQ(posix::live_local_blocks(), 0) << "leak";
+      if (!exited) {
+        EXPECT_EQ(posix::live_local_blocks(), 0) << "leak";
+      }
     }
   }
   printf("[sweep] %d runs, each with one failing platform call\n", runs);
