@@ -164,7 +164,8 @@ script)
   expect_status $? 1
   same_tree_except_marker=$(diff -r in "$DEST" | grep -v 'Only in .*: marker.txt')
   [ -z "$same_tree_except_marker" ] || fail "tree differs: $same_tree_except_marker"
-  for _ in $(seq 50); do [ -e "$DEST/marker.txt" ] && break; sleep 0.2; done
+  # The command runs on its own after the stub ends: wait for its whole line.
+  for _ in $(seq 100); do grep -q ran "$DEST/marker.txt" 2>/dev/null && break; sleep 0.2; done
   grep -q ran "$DEST/marker.txt" || fail "run command did not write its marker"
   ;;
 invalid_directory)
