@@ -1,7 +1,10 @@
 // The LZH static-Huffman block decoder (-lh4- to -lh7-) and the stored copy.
 // One 64 KiB window serves every method and is not cleared between members;
 // each full window, and the rest at the end, goes to the output sink, which is
-// also where progress is shown and Cancel is honoured.
+// also where progress is shown and Cancel is honoured. Symbols are decoded by
+// a fast loop (a 64-bit bit reservoir, word copies) while there is proven
+// slack, and by the plain steps at block, window and input boundaries; both
+// leave the same bytes, state and file position.
 #include "lzh/lzh.h"
 #include "startup/startup.h"
 #include <stdint.h>
