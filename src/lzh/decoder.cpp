@@ -156,14 +156,19 @@ static void decode_one() {
 //    the reservoir never reaches a file read or the zero-bit tail;
 //  - the block has symbols left, so no block header is due;
 //  - the window has FAST_WINDOW_SLACK bytes free, so no match reaches a flush.
-// On leaving it puts back whole unused bytes, which leaves bit_buffer,
-// held_bits, held_count, input_pos and compressed_left exactly as the plain
-// steps would have them.
-constexpr unsigned FAST_INPUT_SLACK = 8;
+// It works in batches of symbols that cannot break these rules however long
+// their matches, so inside a batch no symbol needs a check. On leaving it puts
+// back whole unused bytes, which leaves bit_buffer, held_bits, held_count,
+// input_pos and compressed_left exactly as the plain steps would have them.
+constexpr unsigned FAST_INPUT_SLACK = 8;     // one reservoir load
 constexpr unsigned FAST_WINDOW_SLACK = 257;  // the longest match, and one more
-constexpr unsigned RESERVOIR_LOW = 48;       // enough for a symbol, a position and its extra bits
-static_assert(16 + 16 + 15 <= RESERVOIR_LOW && RESERVOIR_LOW + 8 * 2 <= 64,
-              "one refill covers the longest match symbol; refilled bytes fit the reservoir");
+constexpr unsigned MAX_MATCH = 256;
+constexpr unsigned MAX_SYMBOL_BITS = 16 + 16 + 15;  // match symbol, position code, extra bits
+// A refill leaves 56 to 63 bits, so a turn starts with 56 - MAX_SYMBOL_BITS
+// or more and its refill takes at most this many bytes:
+constexpr unsigned MAX_SYMBOL_BYTES = (63 - (56 - MAX_SYMBOL_BITS)) / 8;
+static_assert(MAX_SYMBOL_BITS <= 56 && 56 - MAX_SYMBOL_BITS + 8 >= 16 && MAX_SYMBOL_BYTES == 6,
+              "a refill covers a symbol; leaving needs one more byte at most");
 
 static DWORD buffered_member_bytes() {
   if (ctx->input_pos >= INPUT_BUFFER_SIZE) return 0;
@@ -185,6 +190,14 @@ static unsigned fast_walk(unsigned j, unsigned symbols, uint64_t bits, uint64_t 
   return j;
 }
 
+static inline uint64_t load_big_endian64(const BYTE *p) {
+  uint64_t v;
+  memcpy(&v, p, sizeof v);
+  return __builtin_bswap64(v);
+}
+
+static inline unsigned smaller(unsigned a, unsigned b) { return a < b ? a : b; }
+
 static void decode_fast() {
   // Locals for everything the loop reads: stores into the window (bytes of
   // the same record) would otherwise make the compiler reload each field.
@@ -200,23 +213,30 @@ static void decode_fast() {
   DWORD fill = ctx->window_fill, done = ctx->decoded_count;
   const DWORD size = ctx->uncompressed_size;
   unsigned block = ctx->block_left;
+  // Bits below the `count` valid ones are zero or the stream's own next bits,
+  // so a refill may OR whole words over them.
   uint64_t bits = (uint64_t)ctx->bit_buffer << 48 | (uint64_t)ctx->held_bits << 40;
   unsigned count = 16u + ctx->held_count;
-  for (;;) {
-    while (count <= RESERVOIR_LOW) {
-      bits |= (uint64_t)input[pos++] << (56 - count);
-      count += 8;
-    }
-    unsigned j = symbol_table[bits >> 52];
-    if (j >= LITERAL_LENGTH_SYMBOLS) j = fast_walk(j, LITERAL_LENGTH_SYMBOLS, bits, 1ull << 51);
-    unsigned n = symbol_len[j];
-    bits <<= n;
-    count -= n;
-    --block;
-    if (j < FIRST_MATCH_SYMBOL) {
-      window[fill++] = (BYTE)j;
-      ++done;
-    } else {
+  do {
+    // Symbols that keep every rule above at the top of each turn.
+    unsigned batch = smaller(smaller(block, (buffered_end - pos - FAST_INPUT_SLACK) / MAX_SYMBOL_BYTES + 1),
+                             smaller((WINDOW_SIZE - FAST_WINDOW_SLACK - fill) / MAX_MATCH + 1,
+                                     (size - done - 1) / MAX_MATCH + 1));
+    block -= batch;
+    do {
+      bits |= load_big_endian64(input + pos) >> count;
+      pos += (63 - count) >> 3;
+      count |= 56;
+      unsigned j = symbol_table[bits >> 52];
+      if (j >= LITERAL_LENGTH_SYMBOLS) j = fast_walk(j, LITERAL_LENGTH_SYMBOLS, bits, 1ull << 51);
+      unsigned n = symbol_len[j];
+      bits <<= n;
+      count -= n;
+      if (j < FIRST_MATCH_SYMBOL) {
+        window[fill++] = (BYTE)j;
+        ++done;
+        continue;
+      }
       unsigned length = j - FIRST_MATCH_SYMBOL + MIN_MATCH;
       unsigned p = small_table[bits >> 56];
       if (p >= pos_count) p = fast_walk(p, pos_count, bits, 1ull << 55);
@@ -243,13 +263,11 @@ static void decode_fast() {
       } else {
         for (unsigned k = 0; k < length; ++k) out[k] = window[(source + k) & (WINDOW_SIZE - 1)];
       }
-    }
-    if (block == 0 || fill > WINDOW_SIZE - FAST_WINDOW_SLACK || done >= size ||
-        pos + FAST_INPUT_SLACK > buffered_end)
-      break;
-  }
-  // A match may leave fewer than 16 bits. The refill at the top of the last
-  // turn took at most 6 of the 8 or more buffered bytes, so 2 remain for this.
+    } while (--batch);
+  } while (block != 0 && fill <= WINDOW_SIZE - FAST_WINDOW_SLACK && done < size &&
+           pos + FAST_INPUT_SLACK <= buffered_end);
+  // At least 56 - MAX_SYMBOL_BITS bits are left, so this takes one byte at
+  // most, and the batch bound left two.
   while (count < 16) {
     bits |= (uint64_t)input[pos++] << (56 - count);
     count += 8;
