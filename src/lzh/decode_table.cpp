@@ -16,7 +16,7 @@ void fail_bad_table() {
 // the one other set let through, and it leaves the table as it was. Anything
 // else, an over-full set that wraps to a multiple of 65,536 included, would
 // place codes outside the table or the 1,019 node slots.
-void build_decode_table(int count, const BYTE *lengths, int table_bits, WORD *table) {
+void build_decode_table(int count, const BYTE *lengths, int table_bits, WORD *table, BYTE *entry_lengths) {
   unsigned counts[MAX_CODE_LENGTH + 1] = {};
   for (int i = 0; i < count; ++i) {
     if (lengths[i] > MAX_CODE_LENGTH) fail_bad_table();
@@ -26,8 +26,11 @@ void build_decode_table(int count, const BYTE *lengths, int table_bits, WORD *ta
   start[1] = 0;
   for (int i = 1; i <= MAX_CODE_LENGTH; ++i) start[i + 1] = start[i] + (counts[i] << (16 - i));
   if (start[MAX_CODE_LENGTH + 1] != 0x10000) {
-    if (start[MAX_CODE_LENGTH + 1] == 0) return;
-    fail_bad_table();
+    if (start[MAX_CODE_LENGTH + 1] != 0) fail_bad_table();
+    // The lengths the entries were built from are gone: make the fast loop
+    // look each symbol's length up again.
+    for (int k = 0; k < 1 << table_bits; ++k) entry_lengths[k] = 0;
+    return;
   }
   const int shift = 16 - table_bits;
   for (int i = 1; i <= table_bits; ++i) {
@@ -37,7 +40,7 @@ void build_decode_table(int count, const BYTE *lengths, int table_bits, WORD *ta
   for (int i = table_bits + 1; i <= MAX_CODE_LENGTH; ++i) weight[i] = 1u << (16 - i);
 
   const unsigned table_size = 1u << table_bits;
-  for (unsigned k = start[table_bits + 1] >> shift; k != 0 && k < table_size; ++k) table[k] = 0;
+  for (unsigned k = start[table_bits + 1] >> shift; k != 0 && k < table_size; ++k) table[k] = entry_lengths[k] = 0;
 
   unsigned next_node = (unsigned)count;
   const unsigned mask = 1u << (15 - table_bits);
@@ -46,7 +49,7 @@ void build_decode_table(int count, const BYTE *lengths, int table_bits, WORD *ta
     if (len == 0) continue;
     unsigned code = start[len], end = code + weight[len];
     if (len <= table_bits) {
-      for (unsigned k = code; k < end; ++k) table[k] = (WORD)ch;
+      for (unsigned k = code; k < end; ++k) table[k] = (WORD)ch, entry_lengths[k] = (BYTE)len;
     } else {
       WORD *slot = &table[code >> shift];
       for (int step = len - table_bits; step > 0; --step) {

@@ -56,6 +56,7 @@ void read_small_lengths(int count, int count_bits, int zero_run_index) {
     WORD symbol = get_bits((BYTE)count_bits);
     if (symbol >= count) fail_bad_table();
     for (WORD &entry : ctx->small_table) entry = symbol;
+    for (BYTE &len : ctx->small_entry_len) len = 0;
     return;
   }
   int i = 0;
@@ -70,7 +71,7 @@ void read_small_lengths(int count, int count_bits, int zero_run_index) {
       for (int z = get_bits(2); z > 0; --z) ctx->small_len[i++] = 0;
   }
   for (; i < count; ++i) ctx->small_len[i] = 0;
-  build_decode_table(count, ctx->small_len, SMALL_TABLE_BITS, ctx->small_table);
+  build_decode_table(count, ctx->small_len, SMALL_TABLE_BITS, ctx->small_table, ctx->small_entry_len);
 }
 
 // Counts above 510 and zero runs past the last symbol cannot be stored: a bad
@@ -82,6 +83,7 @@ void read_symbol_lengths() {
     WORD symbol = get_bits(SYMBOL_COUNT_BITS);
     if (symbol >= LITERAL_LENGTH_SYMBOLS) fail_bad_table();
     for (WORD &entry : ctx->symbol_table) entry = symbol;
+    for (BYTE &len : ctx->symbol_entry_len) len = 0;
     return;
   }
   if (n > (int)LITERAL_LENGTH_SYMBOLS) fail_bad_table();
@@ -98,7 +100,8 @@ void read_symbol_lengths() {
     while (zeros-- > 0) ctx->symbol_len[i++] = 0;
   }
   for (; i < (int)LITERAL_LENGTH_SYMBOLS; ++i) ctx->symbol_len[i] = 0;
-  build_decode_table(LITERAL_LENGTH_SYMBOLS, ctx->symbol_len, SYMBOL_TABLE_BITS, ctx->symbol_table);
+  build_decode_table(LITERAL_LENGTH_SYMBOLS, ctx->symbol_len, SYMBOL_TABLE_BITS, ctx->symbol_table,
+                     ctx->symbol_entry_len);
 }
 
 unsigned decode_symbol() {
@@ -205,6 +208,7 @@ static void decode_fast() {
   BYTE *window = ctx->window;
   const WORD *symbol_table = ctx->symbol_table, *small_table = ctx->small_table;
   const BYTE *symbol_len = ctx->symbol_len, *small_len = ctx->small_len;
+  const BYTE *symbol_entry_len = ctx->symbol_entry_len, *small_entry_len = ctx->small_entry_len;
   const unsigned pos_count = ctx->pos_count;
   DWORD pos = ctx->input_pos, left = ctx->compressed_left;
   // Every fetch moves pos up and left down together, so the end of the
@@ -227,9 +231,11 @@ static void decode_fast() {
       bits |= load_big_endian64(input + pos) >> count;
       pos += (63 - count) >> 3;
       count |= 56;
-      unsigned j = symbol_table[bits >> 52];
-      if (j >= LITERAL_LENGTH_SYMBOLS) j = fast_walk(j, LITERAL_LENGTH_SYMBOLS, bits, 1ull << 51);
-      unsigned n = symbol_len[j];
+      unsigned j = symbol_table[bits >> 52], n = symbol_entry_len[bits >> 52];
+      if (n == 0) {
+        j = fast_walk(j, LITERAL_LENGTH_SYMBOLS, bits, 1ull << 51);
+        n = symbol_len[j];
+      }
       bits <<= n;
       count -= n;
       if (j < FIRST_MATCH_SYMBOL) {
@@ -239,8 +245,11 @@ static void decode_fast() {
       }
       unsigned length = j - FIRST_MATCH_SYMBOL + MIN_MATCH;
       unsigned p = small_table[bits >> 56];
-      if (p >= pos_count) p = fast_walk(p, pos_count, bits, 1ull << 55);
-      n = small_len[p];
+      n = small_entry_len[bits >> 56];
+      if (n == 0 || p >= pos_count) {  // a node; or a stale table left by another code
+        p = fast_walk(p, pos_count, bits, 1ull << 55);
+        n = small_len[p];
+      }
       bits <<= n;
       count -= n;
       if (p > 1) {

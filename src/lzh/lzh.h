@@ -18,7 +18,7 @@ void fill_bits(BYTE n);
 WORD get_bits(BYTE n);
 int report_read_error();
 
-void build_decode_table(int count, const BYTE *lengths, int table_bits, WORD *table);
+void build_decode_table(int count, const BYTE *lengths, int table_bits, WORD *table, BYTE *entry_lengths);
 [[noreturn]] void fail_bad_table();
 
 void start_decoder(char method);

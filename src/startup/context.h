@@ -75,6 +75,11 @@ struct SfxContext {
   WORD right_child[TREE_NODE_SLOTS];
   WORD symbol_table[1u << SYMBOL_TABLE_BITS];
   WORD small_table[1u << SMALL_TABLE_BITS];
+  // The code length of each table entry's symbol, or 0 for a tree node and
+  // a single-symbol code: the fast loop reads it beside the entry instead of
+  // after it.
+  BYTE symbol_entry_len[1u << SYMBOL_TABLE_BITS];
+  BYTE small_entry_len[1u << SMALL_TABLE_BITS];
   WORD pos_count;           // position-code symbols of the method
   WORD pos_bits;            // width of the count field of the position-code lengths
   WORD stored_integrity_sum;

@@ -111,4 +111,32 @@ TEST_F(DecoderDiffTest, FastPathMatchesThePlainDecoder) {
   EXPECT_EQ(compared, 320);
 }
 
+// An all-zero position length set leaves the table of the code-length code
+// in place, while the position lengths are now all zero. Symbols 17 and 18
+// are no position symbols: both decoders must walk them as tree nodes; 4 and
+// 5 are, and take their (zero) length from the new set, not from the table.
+TEST_F(DecoderDiffTest, StaleTableFromAnotherCodeDecodesAlike) {
+  for (int first : {17, 4}) {
+    std::vector<uint8_t> file;
+    unsigned acc = 0, n = 0;
+    auto put = [&](unsigned value, unsigned bits) {
+      for (unsigned b = bits; b-- > 0;) {
+        acc = acc << 1 | (value >> b & 1);
+        if (++n % 8 == 0) file.push_back((uint8_t)acc);
+      }
+    };
+    put(100, 16);                                // symbols in the block
+    put(19, 5);                                  // code-length code: 19 lengths
+    put(0, 3), put(0, 3), put(0, 3), put(0, 2);  // three zeros, no run
+    for (int i = 3; i < 19; ++i) put(i == first || i == first + 1 ? 1 : 0, 3);
+    put(0, 9), put(256, 9);                      // one literal/length symbol: a match of 3
+    put(1, 4), put(0, 3);                        // position lengths: one, zero
+    while (n % 8) put(0, 1);
+    for (int k = 0; k < 24; ++k) file.push_back((uint8_t)(0x5A + k));
+    std::vector<uint8_t> window(WINDOW_SIZE, 0x33);
+    compare('5', file, (uint32_t)file.size(), 300, window, "stale table, symbols " + std::to_string(first));
+  }
+  EXPECT_EQ(compared, 2);
+}
+
 }  // namespace

@@ -72,13 +72,17 @@ BitWriter two_symbol_block(uint16_t block_size, unsigned pos_bits = 4) {
 
 TEST_F(DecoderTest, TableForLengthsOneToNine) {
   BYTE lengths[19] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 9};
-  build_decode_table(19, lengths, 8, ctx->small_table);
+  build_decode_table(19, lengths, 8, ctx->small_table, ctx->small_entry_len);
   const int first[] = {0, 128, 192, 224, 240, 248, 252, 254};
   for (int s = 0; s < 8; ++s) {
     int end = s < 7 ? first[s + 1] : 255;
-    for (int i = first[s]; i < end; ++i) ASSERT_EQ(ctx->small_table[i], s) << i;
+    for (int i = first[s]; i < end; ++i) {
+      ASSERT_EQ(ctx->small_table[i], s) << i;
+      ASSERT_EQ(ctx->small_entry_len[i], s + 1) << i;
+    }
   }
   EXPECT_EQ(ctx->small_table[255], 19);
+  EXPECT_EQ(ctx->small_entry_len[255], 0);  // a node: the walk finds the length
   EXPECT_EQ(ctx->left_child[19], 8);
   EXPECT_EQ(ctx->right_child[19], 9);
 }
@@ -86,13 +90,13 @@ TEST_F(DecoderTest, TableForLengthsOneToNine) {
 TEST_F(DecoderTest, TableForTwoSymbolsAndForEightBitLiterals) {
   BYTE two[19] = {};
   two[0] = two[5] = 1;
-  build_decode_table(19, two, 8, ctx->small_table);
+  build_decode_table(19, two, 8, ctx->small_table, ctx->small_entry_len);
   EXPECT_EQ(ctx->small_table[127], 0);
   EXPECT_EQ(ctx->small_table[128], 5);
   EXPECT_EQ(ctx->small_table[255], 5);
   BYTE eight[510] = {};
   memset(eight, 8, 256);
-  build_decode_table(510, eight, 12, ctx->symbol_table);
+  build_decode_table(510, eight, 12, ctx->symbol_table, ctx->symbol_entry_len);
   for (int s = 0; s < 256; s += 51) {
     EXPECT_EQ(ctx->symbol_table[16 * s], s);
     EXPECT_EQ(ctx->symbol_table[16 * s + 15], s);
@@ -103,7 +107,7 @@ TEST_F(DecoderTest, TableWithTreeBelowTheLastEntry) {
   BYTE lengths[510] = {};
   for (int i = 0; i < 12; ++i) lengths[i] = (BYTE)(i + 1);
   lengths[12] = lengths[13] = 13;
-  build_decode_table(510, lengths, 12, ctx->symbol_table);
+  build_decode_table(510, lengths, 12, ctx->symbol_table, ctx->symbol_entry_len);
   EXPECT_EQ(ctx->symbol_table[4095], 510);
   EXPECT_EQ(ctx->left_child[510], 12);
   EXPECT_EQ(ctx->right_child[510], 13);
@@ -114,7 +118,7 @@ TEST_F(DecoderTest, BadLengthSetsEndWithBadTable) {
   BYTE too_long[19] = {1, 17};
   BYTE wraps[19] = {1, 1, 1, 1};  // twice the code space: a multiple of 65,536
   for (BYTE *lengths : {three, too_long, wraps}) {
-    EXPECT_EQ(posix::run([&] { build_decode_table(19, lengths, 8, ctx->small_table); }), 1);
+    EXPECT_EQ(posix::run([&] { build_decode_table(19, lengths, 8, ctx->small_table, ctx->small_entry_len); }), 1);
   }
   ASSERT_EQ(box_texts().size(), 3u);
   EXPECT_EQ(box_texts()[0], "\"" + sfx_path + "\" Bad table");
@@ -122,10 +126,12 @@ TEST_F(DecoderTest, BadLengthSetsEndWithBadTable) {
 
 TEST_F(DecoderTest, AllZeroLengthsLeaveTheTableAlone) {
   for (WORD &e : ctx->small_table) e = 7;
+  for (BYTE &e : ctx->small_entry_len) e = 7;
   BYTE zero[19] = {};
-  build_decode_table(19, zero, 8, ctx->small_table);
+  build_decode_table(19, zero, 8, ctx->small_table, ctx->small_entry_len);
   EXPECT_EQ(ctx->small_table[0], 7);
   EXPECT_EQ(ctx->small_table[255], 7);
+  EXPECT_EQ(ctx->small_entry_len[255], 0);  // the lengths it was built from are gone
 }
 
 TEST_F(DecoderTest, BitReaderStartsAndServesBits) {

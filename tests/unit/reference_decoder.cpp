@@ -76,6 +76,7 @@ static void ref_read_small_lengths(int count, int count_bits, int zero_run_index
     WORD symbol = ref_get_bits((BYTE)count_bits);
     if (symbol >= count) fail_bad_table();
     for (WORD &entry : ctx->small_table) entry = symbol;
+    for (BYTE &len : ctx->small_entry_len) len = 0;
     return;
   }
   int i = 0;
@@ -90,7 +91,7 @@ static void ref_read_small_lengths(int count, int count_bits, int zero_run_index
       for (int z = ref_get_bits(2); z > 0; --z) ctx->small_len[i++] = 0;
   }
   for (; i < count; ++i) ctx->small_len[i] = 0;
-  build_decode_table(count, ctx->small_len, SMALL_TABLE_BITS, ctx->small_table);
+  build_decode_table(count, ctx->small_len, SMALL_TABLE_BITS, ctx->small_table, ctx->small_entry_len);
 }
 
 // Counts above 510 and zero runs past the last symbol cannot be stored: a bad
@@ -102,6 +103,7 @@ static void ref_read_symbol_lengths() {
     WORD symbol = ref_get_bits(SYMBOL_COUNT_BITS);
     if (symbol >= LITERAL_LENGTH_SYMBOLS) fail_bad_table();
     for (WORD &entry : ctx->symbol_table) entry = symbol;
+    for (BYTE &len : ctx->symbol_entry_len) len = 0;  // kept as the stub keeps them: runs alternate
     return;
   }
   if (n > (int)LITERAL_LENGTH_SYMBOLS) fail_bad_table();
@@ -118,7 +120,8 @@ static void ref_read_symbol_lengths() {
     while (zeros-- > 0) ctx->symbol_len[i++] = 0;
   }
   for (; i < (int)LITERAL_LENGTH_SYMBOLS; ++i) ctx->symbol_len[i] = 0;
-  build_decode_table(LITERAL_LENGTH_SYMBOLS, ctx->symbol_len, SYMBOL_TABLE_BITS, ctx->symbol_table);
+  build_decode_table(LITERAL_LENGTH_SYMBOLS, ctx->symbol_len, SYMBOL_TABLE_BITS, ctx->symbol_table,
+                     ctx->symbol_entry_len);
 }
 
 static unsigned ref_decode_symbol() {
