@@ -163,15 +163,20 @@ static void decode_one() {
 // their matches, so inside a batch no symbol needs a check. On leaving it puts
 // back whole unused bytes, which leaves bit_buffer, held_bits, held_count,
 // input_pos and compressed_left exactly as the plain steps would have them.
-constexpr unsigned FAST_INPUT_SLACK = 8;     // one reservoir load
-constexpr unsigned FAST_WINDOW_SLACK = 257;  // the longest match, and one more
+//
+// Each turn starts with 16 or more bits: the symbol's table entry is read
+// from them while the refill runs, and a match refills again at its end.
 constexpr unsigned MAX_MATCH = 256;
+constexpr unsigned FAST_WINDOW_SLACK = MAX_MATCH + 1;
 constexpr unsigned MAX_SYMBOL_BITS = 16 + 16 + 15;  // match symbol, position code, extra bits
-// A refill leaves 56 to 63 bits, so a turn starts with 56 - MAX_SYMBOL_BITS
-// or more and its refill takes at most this many bytes:
-constexpr unsigned MAX_SYMBOL_BYTES = (63 - (56 - MAX_SYMBOL_BITS)) / 8;
-static_assert(MAX_SYMBOL_BITS <= 56 && 56 - MAX_SYMBOL_BITS + 8 >= 16 && MAX_SYMBOL_BYTES == 6,
-              "a refill covers a symbol; leaving needs one more byte at most");
+// A refill leaves 56 to 63 bits and reads 8 bytes. Before the refills of
+// turn i at most 47 * (i + 1) bits were taken, and 63 more at most lie in
+// the reservoir, so turn i reads below 47 * i / 8 + 20 bytes past the start:
+constexpr unsigned FAST_INPUT_SLACK = 20;
+constexpr unsigned MAX_SYMBOL_BYTES = 6;  // rounding 47 bits up, for the batch size
+static_assert(MAX_SYMBOL_BITS <= 56 - 8 && (MAX_SYMBOL_BITS + 63 - 16 + 7) / 8 + 8 <= FAST_INPUT_SLACK &&
+                  MAX_SYMBOL_BITS <= 8 * MAX_SYMBOL_BYTES,
+              "the refills stay inside the buffered member bytes");
 
 static DWORD buffered_member_bytes() {
   if (ctx->input_pos >= INPUT_BUFFER_SIZE) return 0;
@@ -221,6 +226,11 @@ static void decode_fast() {
   // so a refill may OR whole words over them.
   uint64_t bits = (uint64_t)ctx->bit_buffer << 48 | (uint64_t)ctx->held_bits << 40;
   unsigned count = 16u + ctx->held_count;
+  auto refill = [&] {
+    bits |= load_big_endian64(input + pos) >> count;
+    pos += (63 - count) >> 3;
+    count |= 56;
+  };
   do {
     // Symbols that keep every rule above at the top of each turn.
     unsigned batch = smaller(smaller(block, (buffered_end - pos - FAST_INPUT_SLACK) / MAX_SYMBOL_BYTES + 1),
@@ -228,10 +238,8 @@ static void decode_fast() {
                                      (size - done - 1) / MAX_MATCH + 1));
     block -= batch;
     do {
-      bits |= load_big_endian64(input + pos) >> count;
-      pos += (63 - count) >> 3;
-      count |= 56;
       unsigned j = symbol_table[bits >> 52], n = symbol_entry_len[bits >> 52];
+      refill();
       if (n == 0) {
         j = fast_walk(j, LITERAL_LENGTH_SYMBOLS, bits, 1ull << 51);
         n = symbol_len[j];
@@ -258,6 +266,7 @@ static void decode_fast() {
         bits <<= extra;
         count -= extra;
       }
+      refill();
       done += length;
       DWORD source = (fill - p - 1) & (WINDOW_SIZE - 1);
       BYTE *out = window + fill;
@@ -275,13 +284,7 @@ static void decode_fast() {
     } while (--batch);
   } while (block != 0 && fill <= WINDOW_SIZE - FAST_WINDOW_SLACK && done < size &&
            pos + FAST_INPUT_SLACK <= buffered_end);
-  // At least 56 - MAX_SYMBOL_BITS bits are left, so this takes one byte at
-  // most, and the batch bound left two.
-  while (count < 16) {
-    bits |= (uint64_t)input[pos++] << (56 - count);
-    count += 8;
-  }
-  unsigned unused = (count - 16) / 8;
+  unsigned unused = (count - 16) / 8;  // a turn ends with 16 bits or more
   pos -= unused;
   count -= 8 * unused;
   left -= pos - ctx->input_pos;
