@@ -111,6 +111,26 @@ TEST_F(DecoderDiffTest, FastPathMatchesThePlainDecoder) {
   EXPECT_EQ(compared, 320);
 }
 
+// Periods just under the window size give matches whose source lies a few
+// bytes ahead of where they are written, in what the window's last round
+// left: a copy by words must not read bytes it has already replaced.
+TEST_F(DecoderDiffTest, MatchesReachingBackAlmostTheWholeWindow) {
+  std::mt19937 rng(7);
+  std::vector<uint8_t> window(WINDOW_SIZE, 0);
+  for (unsigned ahead = 0; ahead <= 9; ++ahead) {
+    unsigned period = WINDOW_SIZE - ahead;
+    std::vector<uint8_t> data(period + 700 + 300);  // noise after the repeat keeps the fast loop open
+    for (size_t i = 0; i < data.size(); ++i)
+      data[i] = i < period || i >= period + 700 ? (uint8_t)rng() : data[i - period];
+    std::vector<uint8_t> packed = lzh_encode(data.data(), data.size(), *method_params('7'));
+    compare('7', packed, (uint32_t)packed.size(), (uint32_t)data.size(), window,
+            "period " + std::to_string(period));
+    DecodeOutcome plain = run(reference_decode_member, '7', packed, (uint32_t)packed.size(),
+                              (uint32_t)data.size(), window);
+    ASSERT_TRUE(plain.output == data) << period;
+  }
+}
+
 // An all-zero position length set leaves the table of the code-length code
 // in place, while the position lengths are now all zero. Symbols 17 and 18
 // are no position symbols: both decoders must walk them as tree nodes; 4 and
