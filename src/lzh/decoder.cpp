@@ -233,27 +233,26 @@ static inline void copy_match(BYTE *out, const BYTE *from, unsigned length) {
 }
 
 static void decode_fast() {
-  // Locals for everything the loop reads: stores into the window (bytes of
-  // the same record) would otherwise make the compiler reload each field.
-  const BYTE *input = ctx->input_buffer;
-  BYTE *window = ctx->window;
-  const WORD *symbol_table = ctx->symbol_table, *small_table = ctx->small_table;
-  const BYTE *symbol_len = ctx->symbol_len, *small_len = ctx->small_len;
-  const BYTE *symbol_entry_len = ctx->symbol_entry_len, *small_entry_len = ctx->small_entry_len;
-  const unsigned pos_count = ctx->pos_count;
-  DWORD pos = ctx->input_pos, left = ctx->compressed_left;
-  // Every fetch moves pos up and left down together, so the end of the
-  // buffered member bytes stays where it is for the whole loop.
+  // The record's arrays through one local pointer, its fields in locals:
+  // stores into the window (bytes of the same record) would otherwise make
+  // the compiler reload each field, and a pointer per array would leave too
+  // few registers.
+  SfxContext *const c = ctx;
+  const unsigned pos_count = c->pos_count;
+  DWORD pos = c->input_pos;
+  // Every fetch moves pos up and compressed_left down together, so the end
+  // of the buffered member bytes stays where it is for the whole loop.
   const DWORD buffered_end = pos + buffered_member_bytes();
-  DWORD fill = ctx->window_fill, done = ctx->decoded_count;
-  const DWORD size = ctx->uncompressed_size;
-  unsigned block = ctx->block_left;
+  const DWORD first_fill = c->window_fill;
+  DWORD fill = first_fill;  // no flush in here: the output grows as fill does
+  const DWORD to_go = c->uncompressed_size - c->decoded_count;
+  unsigned block = c->block_left;
   // Bits below the `count` valid ones are zero or the stream's own next bits,
   // so a refill may OR whole words over them.
-  uint64_t bits = (uint64_t)ctx->bit_buffer << 48 | (uint64_t)ctx->held_bits << 40;
-  unsigned count = 16u + ctx->held_count;
+  uint64_t bits = (uint64_t)c->bit_buffer << 48 | (uint64_t)c->held_bits << 40;
+  unsigned count = 16u + c->held_count;
   auto refill = [&] {
-    bits |= load_big_endian64(input + pos) >> count;
+    bits |= load_big_endian64(c->input_buffer + pos) >> count;
     pos += (63 - count) >> 3;
     count |= 56;
   };
@@ -261,28 +260,27 @@ static void decode_fast() {
     // Symbols that keep every rule above at the top of each turn.
     unsigned batch = smaller(smaller(block, (buffered_end - pos - FAST_INPUT_SLACK) / MAX_SYMBOL_BYTES + 1),
                              smaller((WINDOW_SIZE - FAST_WINDOW_SLACK - fill) / MAX_MATCH + 1,
-                                     (size - done - 1) / MAX_MATCH + 1));
+                                     (to_go - (fill - first_fill) - 1) / MAX_MATCH + 1));
     block -= batch;
     do {
-      unsigned j = symbol_table[bits >> 52], n = symbol_entry_len[bits >> 52];
+      unsigned j = c->symbol_table[bits >> 52], n = c->symbol_entry_len[bits >> 52];
       refill();
       if (n == 0) {
         j = fast_walk(j, LITERAL_LENGTH_SYMBOLS, bits, 1ull << 51);
-        n = symbol_len[j];
+        n = c->symbol_len[j];
       }
       bits <<= n;
       count -= n;
       if (j < FIRST_MATCH_SYMBOL) {
-        window[fill++] = (BYTE)j;
-        ++done;
+        c->window[fill++] = (BYTE)j;
         continue;
       }
       unsigned length = j - FIRST_MATCH_SYMBOL + MIN_MATCH;
-      unsigned p = small_table[bits >> 56];
-      n = small_entry_len[bits >> 56];
+      unsigned p = c->small_table[bits >> 56];
+      n = c->small_entry_len[bits >> 56];
       if (n == 0 || p >= pos_count) {  // a node; or a stale table left by another code
         p = fast_walk(p, pos_count, bits, 1ull << 55);
-        n = small_len[p];
+        n = c->small_len[p];
       }
       bits <<= n;
       count -= n;
@@ -293,30 +291,28 @@ static void decode_fast() {
         count -= extra;
       }
       refill();
-      done += length;
       DWORD source = (fill - p - 1) & (WINDOW_SIZE - 1);
-      BYTE *out = window + fill;
+      BYTE *out = c->window + fill;
       fill += length;
       if (source + length > WINDOW_SIZE) {  // the source wraps
-        for (unsigned k = 0; k < length; ++k) out[k] = window[(source + k) & (WINDOW_SIZE - 1)];
+        for (unsigned k = 0; k < length; ++k) out[k] = c->window[(source + k) & (WINDOW_SIZE - 1)];
       } else {
-        copy_match(out, window + source, length);
+        copy_match(out, c->window + source, length);
       }
     } while (--batch);
-  } while (block != 0 && fill <= WINDOW_SIZE - FAST_WINDOW_SLACK && done < size &&
+  } while (block != 0 && fill <= WINDOW_SIZE - FAST_WINDOW_SLACK && fill - first_fill < to_go &&
            pos + FAST_INPUT_SLACK <= buffered_end);
   unsigned unused = (count - 16) / 8;  // a turn ends with 16 bits or more
   pos -= unused;
   count -= 8 * unused;
-  left -= pos - ctx->input_pos;
-  ctx->input_pos = pos;
-  ctx->compressed_left = left;
-  ctx->bit_buffer = (WORD)(bits >> 48);
-  ctx->held_count = (BYTE)(count - 16);
-  ctx->held_bits = (BYTE)(bits >> 40 & (0xFF00u >> ctx->held_count));  // the put-back bytes' bits go
-  ctx->block_left = (WORD)block;
-  ctx->window_fill = fill;
-  ctx->decoded_count = done;
+  c->compressed_left -= pos - c->input_pos;
+  c->input_pos = pos;
+  c->bit_buffer = (WORD)(bits >> 48);
+  c->held_count = (BYTE)(count - 16);
+  c->held_bits = (BYTE)(bits >> 40 & (0xFF00u >> c->held_count));  // the put-back bytes' bits go
+  c->block_left = (WORD)block;
+  c->window_fill = fill;
+  c->decoded_count += fill - first_fill;
 }
 
 void decode_member() {
