@@ -24,13 +24,14 @@ static void load_crc_tables() {
 }
 
 // Input: method selector, 3 bytes of output size, 2 bytes cutting the
-// compressed size, then the stream. The size is up to 256 KiB (several window
-// flushes) shifted right by the top 4 bits of its third byte: most inputs
-// decode a few KiB, so the fuzzer runs fast, and large outputs stay reachable.
+// compressed size, then the stream. The size is up to 128 KiB (two window
+// flushes and a wrap) shifted right by the top 4 bits of its third byte: most
+// inputs decode a few KiB, so the fuzzer runs fast, and large outputs stay
+// reachable.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 6) return 0;
   char method = (char)('4' + data[0] % 4);
-  uint32_t usize = (uint32_t)(data[1] | data[2] << 8 | (data[3] & 0x03) << 16) >> (data[3] >> 4);
+  uint32_t usize = (uint32_t)(data[1] | data[2] << 8 | (data[3] & 0x01) << 16) >> (data[3] >> 4);
   uint32_t csize = (uint32_t)(size - 6) - (uint32_t)((data[4] | data[5] << 8) % (size - 5));
   std::string input = scratch_dir() + "/stream.bin", output = scratch_dir() + "/decoded.bin";
   write_scratch(input, data + 6, size - 6);
