@@ -13,7 +13,8 @@ void fail_bad_table() {
 
 // Lengths must be 1..16 (0: unused) and fill the 16-bit code space exactly:
 // their weighted sum, counted without wrapping, is 65,536. An all-zero set is
-// the one other set let through, and it leaves the table as it was. Anything
+// the one other set let through, and it leaves the table as it was (only the
+// entry lengths, a copy of the old lengths, are cleared). Anything
 // else, an over-full set that wraps to a multiple of 65,536 included, would
 // place codes outside the table or the 1,019 node slots.
 void build_decode_table(int count, const BYTE *lengths, int table_bits, WORD *table, BYTE *entry_lengths) {
