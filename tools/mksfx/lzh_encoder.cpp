@@ -1,4 +1,5 @@
-// LZ77 parsing (hash chains, lazy matching) and static-Huffman block writing.
+// LZ77 parsing (binary-tree match finding, the cheapest parse under the codes
+// of an earlier pass) and static-Huffman block writing.
 // Each block describes three canonical codes by their lengths: the code-length
 // code (19 symbols), the literal/length code (510) and the position code; a
 // code with one symbol (or none) uses the single-symbol form, which decodes in
@@ -6,7 +7,6 @@
 #include "lzh_encoder.h"
 #include <algorithm>
 #include <cstring>
-#include <queue>
 
 namespace {
 
@@ -15,8 +15,9 @@ constexpr unsigned LITERAL_LENGTH_SYMBOLS = 510, CODE_LENGTH_SYMBOLS = 19;
 constexpr unsigned MAX_CODE_LENGTH = 16;
 constexpr unsigned MAX_BLOCK_SYMBOLS = 65535;  // the 16-bit block size; 0 would mean 65,536
 constexpr unsigned HASH_BITS = 16;
-constexpr unsigned MAX_CHAIN = 48, NICE_LENGTH = 64, MAX_CANDIDATES = 16;
+constexpr unsigned MAX_DEPTH = 32, NICE_LENGTH = 128, MAX_CANDIDATES = 16;
 constexpr unsigned MAX_POSITION_SYMBOLS = 17;
+constexpr size_t SPLIT_STEP = 1024;  // tokens
 constexpr size_t CHUNK_BYTES = 1 << 18;  // parsed as one; written as blocks of <= 65,535 symbols
 
 const MethodParams METHODS[] = {
@@ -45,6 +46,12 @@ class BitWriter {
   unsigned count_ = 0;
 };
 
+// Prices a block: the writer's interface, counting only.
+struct BitCounter {
+  size_t bits = 0;
+  void put(uint32_t, unsigned n) { bits += n; }
+};
+
 struct Token {
   uint16_t symbol;    // 0..255 literal, 256.. match of length symbol - 253
   uint16_t position;  // distance - 1, for matches
@@ -55,11 +62,24 @@ struct Candidate {
   uint16_t position;  // distance - 1
 };
 
-unsigned position_symbol(unsigned position) {
-  unsigned s = 0;
-  while (position >> s) ++s;  // bit length: 0 for 0, 1 for 1, s for 2^(s-1)..2^s-1
-  return s;
-}
+// The bit length: 0 for 0, 1 for 1, s for 2^(s-1)..2^s-1.
+unsigned position_symbol(unsigned position) { return position ? 32 - (unsigned)__builtin_clz(position) : 0; }
+
+struct SymbolCounts {
+  std::vector<uint32_t> literal_length, position;
+
+  explicit SymbolCounts(const MethodParams &m) : literal_length(LITERAL_LENGTH_SYMBOLS), position(m.pos_symbols) {}
+  void add(const Token *tokens, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+      ++literal_length[tokens[i].symbol];
+      if (tokens[i].symbol >= 256) ++position[position_symbol(tokens[i].position)];
+    }
+  }
+  void add(const SymbolCounts &other) {
+    for (size_t s = 0; s < literal_length.size(); ++s) literal_length[s] += other.literal_length[s];
+    for (size_t s = 0; s < position.size(); ++s) position[s] += other.position[s];
+  }
+};
 
 // Canonical codes: shorter lengths first, equal lengths in symbol order.
 std::vector<uint16_t> canonical_codes(const std::vector<uint8_t> &lengths) {
@@ -89,7 +109,8 @@ unsigned used_symbols(const std::vector<uint32_t> &freq, unsigned *only) {
 // Lengths of the code-length or position code: a count, then 3-bit lengths,
 // 7 and above as 7 followed by (length - 7) one bits and a zero; after the
 // entry numbered zero_run_index, 2 bits giving a run of zero lengths.
-void write_small_lengths(BitWriter &w, const std::vector<uint8_t> &lengths, unsigned count_bits,
+template <class Sink>
+void write_small_lengths(Sink &w, const std::vector<uint8_t> &lengths, unsigned count_bits,
                          int zero_run_index) {
   unsigned n = (unsigned)lengths.size();
   while (n > 0 && lengths[n - 1] == 0) --n;
@@ -151,33 +172,38 @@ std::vector<LengthSymbol> code_length_symbols(const std::vector<uint8_t> &length
   return out;
 }
 
-void write_block(BitWriter &w, const Token *tokens, unsigned count, const MethodParams &m) {
-  std::vector<uint32_t> lit_freq(LITERAL_LENGTH_SYMBOLS), pos_freq(m.pos_symbols);
-  for (unsigned i = 0; i < count; ++i) {
-    ++lit_freq[tokens[i].symbol];
-    if (tokens[i].symbol >= 256) ++pos_freq[position_symbol(tokens[i].position)];
-  }
-  std::vector<uint8_t> lit_len = huffman_lengths(lit_freq, MAX_CODE_LENGTH);
-  std::vector<uint8_t> pos_len = huffman_lengths(pos_freq, MAX_CODE_LENGTH);
-  std::vector<uint16_t> lit_code = canonical_codes(lit_len), pos_code = canonical_codes(pos_len);
+// One block's codes as the counts of its symbols make them.
+struct BlockCodes {
+  std::vector<uint8_t> literal_length, position;  // all zero for a single-symbol code
+  unsigned literal_only, position_only;            // the symbol of a single-symbol code
+};
 
+BlockCodes block_codes(const SymbolCounts &counts) {
+  BlockCodes b;
+  b.literal_length = huffman_lengths(counts.literal_length, MAX_CODE_LENGTH);
+  b.position = huffman_lengths(counts.position, MAX_CODE_LENGTH);
+  used_symbols(counts.literal_length, &b.literal_only);
+  used_symbols(counts.position, &b.position_only);
+  return b;
+}
+
+// The symbol count and the three codes' descriptions.
+template <class Sink>
+void write_block_header(Sink &w, unsigned count, const BlockCodes &b, const MethodParams &m) {
   w.put(count, 16);
-  unsigned only = 0;
-  if (used_symbols(lit_freq, &only) <= 1) {
-    w.put(0, 5), w.put(0, 5);    // code-length code: single symbol 0, never used
-    w.put(0, 9), w.put(only, 9);  // literal/length code: single symbol
-    lit_len.assign(LITERAL_LENGTH_SYMBOLS, 0);
+  unsigned n = LITERAL_LENGTH_SYMBOLS;
+  while (n > 0 && b.literal_length[n - 1] == 0) --n;
+  if (n == 0) {
+    w.put(0, 5), w.put(0, 5);                // code-length code: single symbol 0, never used
+    w.put(0, 9), w.put(b.literal_only, 9);  // literal/length code: single symbol
   } else {
-    unsigned n = LITERAL_LENGTH_SYMBOLS;
-    while (lit_len[n - 1] == 0) --n;
-    std::vector<LengthSymbol> coded = code_length_symbols(lit_len, n);
+    std::vector<LengthSymbol> coded = code_length_symbols(b.literal_length, n);
     std::vector<uint32_t> t_freq(CODE_LENGTH_SYMBOLS);
     for (const LengthSymbol &c : coded) ++t_freq[c.symbol];
     std::vector<uint8_t> t_len = huffman_lengths(t_freq, MAX_CODE_LENGTH);
     unsigned t_only = 0;
     if (used_symbols(t_freq, &t_only) <= 1) {
       w.put(0, 5), w.put(t_only, 5);
-      t_len.assign(CODE_LENGTH_SYMBOLS, 0);
     } else {
       write_small_lengths(w, t_len, 5, 3);
     }
@@ -189,21 +215,65 @@ void write_block(BitWriter &w, const Token *tokens, unsigned count, const Method
       if (c.symbol == 2) w.put(c.extra, 9);
     }
   }
-  if (used_symbols(pos_freq, &only) <= 1) {
-    w.put(0, m.pos_bits), w.put(only, m.pos_bits);
-    pos_len.assign(m.pos_symbols, 0);
+  if (std::all_of(b.position.begin(), b.position.end(), [](uint8_t l) { return l == 0; })) {
+    w.put(0, m.pos_bits), w.put(b.position_only, m.pos_bits);
   } else {
-    write_small_lengths(w, pos_len, m.pos_bits, -1);
+    write_small_lengths(w, b.position, m.pos_bits, -1);
   }
+}
+
+// The whole block's size in bits, header included.
+size_t block_bits(const SymbolCounts &counts, const MethodParams &m) {
+  BlockCodes b = block_codes(counts);
+  BitCounter w;
+  write_block_header(w, 0, b, m);
+  for (size_t s = 0; s < LITERAL_LENGTH_SYMBOLS; ++s) w.bits += (size_t)counts.literal_length[s] * b.literal_length[s];
+  for (size_t s = 0; s < counts.position.size(); ++s)
+    w.bits += (size_t)counts.position[s] * (b.position[s] + (s > 1 ? s - 1 : 0));
+  return w.bits;
+}
+
+void write_block(BitWriter &w, const Token *tokens, unsigned count, const MethodParams &m) {
+  SymbolCounts counts(m);
+  counts.add(tokens, count);
+  BlockCodes b = block_codes(counts);
+  write_block_header(w, count, b, m);
+  std::vector<uint16_t> lit_code = canonical_codes(b.literal_length), pos_code = canonical_codes(b.position);
   for (unsigned i = 0; i < count; ++i) {
     const Token &t = tokens[i];
-    w.put(lit_code[t.symbol], lit_len[t.symbol]);
+    w.put(lit_code[t.symbol], b.literal_length[t.symbol]);
     if (t.symbol >= 256) {
       unsigned s = position_symbol(t.position);
-      w.put(pos_code[s], pos_len[s]);
+      w.put(pos_code[s], b.position[s]);
       if (s > 1) w.put(t.position & ((1u << (s - 1)) - 1), s - 1);
     }
   }
+}
+
+// Blocks end where new codes pay for their description: the tokens are taken
+// SPLIT_STEP at a time, and a step starts a new block when the two blocks
+// cost fewer bits than the one they would make together.
+void write_blocks(BitWriter &w, const std::vector<Token> &tokens, const MethodParams &m) {
+  size_t n = tokens.size(), from = 0, at = std::min(SPLIT_STEP, n);
+  SymbolCounts block(m);
+  block.add(tokens.data(), at);
+  size_t bits = block_bits(block, m);
+  while (at < n) {
+    size_t next = std::min(at + SPLIT_STEP, n);
+    SymbolCounts step(m);
+    step.add(tokens.data() + at, next - at);
+    SymbolCounts joined = block;
+    joined.add(step);
+    size_t step_bits = block_bits(step, m), joined_bits = block_bits(joined, m);
+    if (next - from > MAX_BLOCK_SYMBOLS || bits + step_bits < joined_bits) {
+      write_block(w, tokens.data() + from, (unsigned)(at - from), m);
+      from = at, block = step, bits = step_bits;
+    } else {
+      block = joined, bits = joined_bits;
+    }
+    at = next;
+  }
+  write_block(w, tokens.data() + from, (unsigned)(n - from), m);
 }
 
 // Bytes that match at a and b, at most limit, compared eight at a time.
@@ -220,43 +290,66 @@ unsigned common_length(const uint8_t *a, const uint8_t *b, unsigned limit) {
   return len;
 }
 
-// Hash chains over the whole input; positions older than the window are
-// never followed.
+// Binary trees over the window, one per 3-byte hash: each position is
+// inserted as the root of its tree, which keeps the older positions sorted by
+// the bytes that follow them, so the walk from the root meets ever longer
+// matches and skips the ones that cannot be longer. The walk that inserts a
+// position is the one that finds its matches; positions inside long matches
+// are still inserted, by the same walk without recording.
 class MatchFinder {
  public:
   MatchFinder(const uint8_t *data, size_t size, unsigned window)
-      : data_(data), size_(size), window_(window), head_(1u << HASH_BITS, -1), prev_(size ? size : 1) {}
+      : data_(data), size_(size), window_(window), head_(1u << HASH_BITS, -1), child_(2 * TREE_SLOTS) {}
 
-  void insert(size_t pos) {
-    if (pos + MIN_MATCH > size_) return;
-    uint32_t h = hash(pos);
-    prev_[pos] = head_[h];
-    head_[h] = (int32_t)pos;
-  }
-
-  // Every match at pos that is longer than all nearer ones, nearest first:
-  // lengths strictly grow and each length is paired with its nearest
-  // distance. `limit` caps the length. Returns the number written.
-  unsigned find_all(size_t pos, unsigned limit, Candidate *out) const {
-    if (limit < MIN_MATCH || pos + MIN_MATCH > size_) return 0;
-    unsigned best = MIN_MATCH - 1, count = 0, chain = MAX_CHAIN;
-    const uint8_t *here = data_ + pos;
-    for (int32_t cand = head_[hash(pos)]; cand >= 0 && chain-- > 0; cand = prev_[(size_t)cand]) {
-      size_t dist = pos - (size_t)cand;
-      if (dist > window_) break;
-      const uint8_t *there = data_ + cand;
-      if (there[best] != here[best] || there[0] != here[0] || there[1] != here[1]) continue;
-      unsigned len = common_length(here, there, limit);
-      if (len > best) {
-        best = len;
-        out[count++] = {(uint16_t)len, (uint16_t)(dist - 1)};
-        if (len >= limit || len >= NICE_LENGTH || count == MAX_CANDIDATES) break;
-      }
-    }
-    return count;
-  }
+  // Every match at pos longer than all met before it, up to `limit`; lengths
+  // strictly grow. Returns the number written to out.
+  unsigned find_all(size_t pos, unsigned limit, Candidate *out) { return walk(pos, limit, out); }
+  void skip(size_t pos) { walk(pos, 0, nullptr); }
 
  private:
+  static constexpr size_t TREE_SLOTS = 1u << 17;  // a power of two above the largest window
+  static constexpr int32_t NONE = -1;
+
+  unsigned walk(size_t pos, unsigned limit, Candidate *out) {
+    if (pos + MIN_MATCH > size_) return 0;
+    unsigned max_len = (unsigned)std::min<size_t>(MAX_MATCH, size_ - pos);
+    unsigned nice = std::min(NICE_LENGTH, max_len);
+    int32_t *lesser = &child_[2 * (pos & (TREE_SLOTS - 1))], *greater = lesser + 1;
+    uint32_t h = hash(pos);
+    int32_t node = head_[h];
+    head_[h] = (int32_t)pos;
+    const uint8_t *here = data_ + pos;
+    unsigned lesser_len = 0, greater_len = 0, len = 0, best = MIN_MATCH - 1, count = 0;
+    for (unsigned depth = MAX_DEPTH;; ) {
+      if (node == NONE || pos - (size_t)node > window_ || depth-- == 0) {
+        *lesser = *greater = NONE;
+        return count;
+      }
+      const uint8_t *there = data_ + node;
+      int32_t *pair = &child_[2 * ((size_t)node & (TREE_SLOTS - 1))];
+      if (there[len] == here[len]) {
+        len = len + 1 + common_length(here + len + 1, there + len + 1, max_len - len - 1);
+        if (out && len > best && best < limit) {
+          best = len;
+          Candidate c = {(uint16_t)std::min(len, limit), (uint16_t)(pos - (size_t)node - 1)};
+          if (count == MAX_CANDIDATES) --count;
+          out[count++] = c;
+        }
+        if (len >= nice) {  // as good as it gets: this node's subtrees become ours
+          *lesser = pair[0];
+          *greater = pair[1];
+          return count;
+        }
+      }
+      if (there[len] < here[len]) {
+        *lesser = node, lesser = &pair[1], node = *lesser, lesser_len = len;
+      } else {
+        *greater = node, greater = &pair[0], node = *greater, greater_len = len;
+      }
+      len = std::min(lesser_len, greater_len);
+    }
+  }
+
   uint32_t hash(size_t pos) const {
     uint32_t v = data_[pos] | data_[pos + 1] << 8 | data_[pos + 2] << 16;
     return (v * 2654435761u) >> (32 - HASH_BITS);
@@ -264,7 +357,7 @@ class MatchFinder {
   const uint8_t *data_;
   size_t size_;
   unsigned window_;
-  std::vector<int32_t> head_, prev_;
+  std::vector<int32_t> head_, child_;
 };
 
 // Bit costs of every choice under one set of code lengths. A symbol the
@@ -296,16 +389,23 @@ void cheapest_parse(const uint8_t *data, size_t start, size_t end, const std::ve
   size_t n = end - start;
   std::vector<uint32_t> cost(n + 1, 0);
   std::vector<Token> choice(n);
+  const uint32_t *length_cost = costs.literal_length + 256 - MIN_MATCH;  // by match length
   for (size_t i = n; i-- > 0;) {
     uint32_t best = costs.literal_length[data[start + i]] + cost[i + 1];
     Token pick = {data[start + i], 0};
+    const uint32_t *rest = &cost[i];  // rest[len]: the cost after a match of len
     unsigned from = MIN_MATCH;
     for (uint32_t k = first[i]; k < first[i + 1]; ++k) {
       const Candidate &c = found[k];
-      uint32_t position_cost = costs.position[position_symbol(c.position)];
-      for (unsigned len = from; len <= c.length; ++len) {
-        uint32_t total = costs.literal_length[len - MIN_MATCH + 256] + position_cost + cost[i + len];
-        if (total < best) best = total, pick = {(uint16_t)(len - MIN_MATCH + 256), c.position};
+      // The cheapest length of this candidate first, in a loop without
+      // branches the compiler can vectorise, then where it is.
+      uint32_t cheapest = UINT32_MAX;
+      for (unsigned len = from; len <= c.length; ++len) cheapest = std::min(cheapest, length_cost[len] + rest[len]);
+      uint32_t total = cheapest + costs.position[position_symbol(c.position)];
+      if (total < best) {
+        unsigned len = from;
+        while (length_cost[len] + rest[len] != cheapest) ++len;
+        best = total, pick = {(uint16_t)(len - MIN_MATCH + 256), c.position};
       }
       from = c.length + 1u;
     }
@@ -319,17 +419,6 @@ void cheapest_parse(const uint8_t *data, size_t start, size_t end, const std::ve
   }
 }
 
-void token_lengths(const std::vector<Token> &tokens, unsigned pos_symbols, std::vector<uint8_t> *lit,
-                   std::vector<uint8_t> *pos) {
-  std::vector<uint32_t> lit_freq(LITERAL_LENGTH_SYMBOLS), pos_freq(pos_symbols);
-  for (const Token &t : tokens) {
-    ++lit_freq[t.symbol];
-    if (t.symbol >= 256) ++pos_freq[position_symbol(t.position)];
-  }
-  *lit = huffman_lengths(lit_freq, MAX_CODE_LENGTH);
-  *pos = huffman_lengths(pos_freq, MAX_CODE_LENGTH);
-}
-
 }  // namespace
 
 const MethodParams *method_params(char letter) {
@@ -340,43 +429,37 @@ const MethodParams *method_params(char letter) {
 
 std::vector<uint8_t> huffman_lengths(const std::vector<uint32_t> &freq_in, unsigned limit) {
   std::vector<uint64_t> freq(freq_in.begin(), freq_in.end());
-  size_t n = freq.size();
-  std::vector<uint8_t> lengths(n, 0);
+  std::vector<uint8_t> lengths(freq.size(), 0);
+  std::vector<std::pair<uint64_t, unsigned>> leaves;  // weight, symbol
+  std::vector<uint64_t> weight;                       // of the inner nodes, made in growing order
+  std::vector<unsigned> parent, depth;                // leaves 0..m-1, then the inner nodes
   for (;;) {
-    struct Node {
-      uint64_t weight;
-      int left, right;
+    leaves.clear();
+    for (unsigned s = 0; s < freq.size(); ++s)
+      if (freq[s]) leaves.push_back({freq[s], s});
+    size_t m = leaves.size();
+    if (m <= 1) return lengths;
+    std::sort(leaves.begin(), leaves.end());
+    // Two queues, the sorted leaves and the inner nodes in the order made:
+    // the two lightest fronts are always the two lightest nodes.
+    weight.assign(m - 1, 0);
+    parent.assign(2 * m - 1, 0);
+    size_t next_leaf = 0, next_inner = 0;
+    auto lightest = [&](size_t made) {
+      if (next_leaf < m && (next_inner == made || leaves[next_leaf].first <= weight[next_inner])) return next_leaf++;
+      return m + next_inner++;
     };
-    std::vector<Node> nodes;
-    using Item = std::pair<uint64_t, int>;
-    std::priority_queue<Item, std::vector<Item>, std::greater<Item>> heap;
-    for (size_t s = 0; s < n; ++s)
-      if (freq[s]) nodes.push_back({freq[s], -1 - (int)s, 0}), heap.push({freq[s], (int)nodes.size() - 1});
-    if (nodes.size() <= 1) {
-      for (size_t s = 0; s < n; ++s) lengths[s] = 0;
-      return lengths;
+    auto weight_of = [&](size_t node) { return node < m ? leaves[node].first : weight[node - m]; };
+    for (size_t made = 0; made < m - 1; ++made) {
+      size_t a = lightest(made), b = lightest(made);
+      weight[made] = weight_of(a) + weight_of(b);
+      parent[a] = parent[b] = (unsigned)(m + made);
     }
-    while (heap.size() > 1) {
-      Item a = heap.top();
-      heap.pop();
-      Item b = heap.top();
-      heap.pop();
-      nodes.push_back({a.first + b.first, a.second, b.second});
-      heap.push({a.first + b.first, (int)nodes.size() - 1});
-    }
+    depth.assign(2 * m - 1, 0);
     unsigned deepest = 0;
-    std::vector<std::pair<int, unsigned>> stack = {{heap.top().second, 0}};
-    while (!stack.empty()) {
-      auto [index, depth] = stack.back();
-      stack.pop_back();
-      const Node &node = nodes[(size_t)index];
-      if (node.left < 0) {
-        lengths[(size_t)(-1 - node.left)] = (uint8_t)depth;
-        deepest = std::max(deepest, depth);
-      } else {
-        stack.push_back({node.left, depth + 1});
-        stack.push_back({node.right, depth + 1});
-      }
+    for (size_t node = 2 * m - 2; node-- > 0;) {
+      depth[node] = depth[parent[node]] + 1;
+      if (node < m) lengths[leaves[node].second] = (uint8_t)std::min(depth[node], 255u), deepest = std::max(deepest, depth[node]);
     }
     if (deepest <= limit) return lengths;
     // Too deep: flatten the frequencies and build again.
@@ -387,8 +470,9 @@ std::vector<uint8_t> huffman_lengths(const std::vector<uint32_t> &freq_in, unsig
 
 // The input is parsed in chunks: all matches of a chunk are gathered once,
 // then the cheapest parse is found twice, first under a guessed cost model
-// (or the previous chunk's codes), then under the codes that parse gives.
-// Inside a match of NICE_LENGTH or more no further matches are gathered.
+// (or the previous chunk's codes), then under the codes that parse gives;
+// the tokens are then cut into blocks where new codes pay. Inside a match of
+// NICE_LENGTH or more no further matches are gathered.
 std::vector<uint8_t> lzh_encode(const uint8_t *data, size_t size, const MethodParams &m) {
   std::vector<uint8_t> out;
   BitWriter writer(&out);
@@ -396,7 +480,6 @@ std::vector<uint8_t> lzh_encode(const uint8_t *data, size_t size, const MethodPa
   std::vector<Candidate> found;
   std::vector<uint32_t> first;
   std::vector<Token> tokens;
-  std::vector<uint8_t> lit_len, pos_len;
   CostModel costs;
   costs.initial();
   for (size_t start = 0; start < size;) {
@@ -411,17 +494,19 @@ std::vector<uint8_t> lzh_encode(const uint8_t *data, size_t size, const MethodPa
         unsigned n = finder.find_all(p, (unsigned)std::min<size_t>(MAX_MATCH, end - p), c);
         found.insert(found.end(), c, c + n);
         if (n && c[n - 1].length >= NICE_LENGTH) skip_until = p + c[n - 1].length;
+      } else {
+        finder.skip(p);
       }
-      finder.insert(p);
     }
     first[end - start] = (uint32_t)found.size();
     for (int pass = 0; pass < 2; ++pass) {
       cheapest_parse(data, start, end, found, first, costs, &tokens);
-      token_lengths(tokens, m.pos_symbols, &lit_len, &pos_len);
-      costs.from_lengths(lit_len, pos_len);
+      SymbolCounts counts(m);
+      counts.add(tokens.data(), tokens.size());
+      costs.from_lengths(huffman_lengths(counts.literal_length, MAX_CODE_LENGTH),
+                         huffman_lengths(counts.position, MAX_CODE_LENGTH));
     }
-    for (size_t i = 0; i < tokens.size(); i += MAX_BLOCK_SYMBOLS)
-      write_block(writer, tokens.data() + i, (unsigned)std::min<size_t>(MAX_BLOCK_SYMBOLS, tokens.size() - i), m);
+    write_blocks(writer, tokens, m);
     start = end;
   }
   writer.flush();

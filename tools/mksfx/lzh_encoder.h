@@ -1,5 +1,5 @@
-// The builder's LZH encoder: LZ77 matching over hash chains with lazy
-// evaluation, then static-Huffman blocks in the -lh5-/-lh6-/-lh7- layout.
+// The builder's LZH encoder: LZ77 matching over binary trees with a
+// cost-based parse, then static-Huffman blocks in the -lh5-/-lh6-/-lh7- layout.
 #pragma once
 #include <cstddef>
 #include <cstdint>
