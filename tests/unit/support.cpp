@@ -87,6 +87,8 @@ void SfxTest::SetUp() {
   dir = templ;
   sfx_path = dir + "/test.exe";
   dest = dir + "/dest";
+  // A run that loses its command line extracts into the working directory.
+  std::filesystem::current_path(dir);
   posix::reset();
   posix::set_drive_root(dir + "/drives");
   posix::set_module_path(sfx_path);
@@ -100,6 +102,7 @@ void SfxTest::SetUp() {
 }
 
 void SfxTest::TearDown() {
+  std::filesystem::current_path("/tmp");
   posix::reset();
   ctx = nullptr;
   std::error_code ec;
