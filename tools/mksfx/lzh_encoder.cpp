@@ -320,7 +320,7 @@ class MatchFinder {
     head_[h] = (int32_t)pos;
     const uint8_t *here = data_ + pos;
     unsigned lesser_len = 0, greater_len = 0, len = 0, best = MIN_MATCH - 1, count = 0;
-    for (unsigned depth = MAX_DEPTH;; ) {
+    for (unsigned depth = MAX_DEPTH;;) {
       if (node == NONE || pos - (size_t)node > window_ || depth-- == 0) {
         *lesser = *greater = NONE;
         return count;
@@ -459,7 +459,11 @@ std::vector<uint8_t> huffman_lengths(const std::vector<uint32_t> &freq_in, unsig
     unsigned deepest = 0;
     for (size_t node = 2 * m - 2; node-- > 0;) {
       depth[node] = depth[parent[node]] + 1;
-      if (node < m) lengths[leaves[node].second] = (uint8_t)std::min(depth[node], 255u), deepest = std::max(deepest, depth[node]);
+      if (node < m) {
+        // Below 64: a tree that deep needs a total weight past 2^43.
+        lengths[leaves[node].second] = (uint8_t)depth[node];
+        deepest = std::max(deepest, depth[node]);
+      }
     }
     if (deepest <= limit) return lengths;
     // Too deep: flatten the frequencies and build again.
