@@ -17,6 +17,7 @@
 #include "archive/archive.h"
 #include "lzh/lzh.h"
 #include "decode_run.h"
+#include "archive_writer.h"
 #include "lzh_encoder.h"
 
 static std::vector<uint8_t> expand(const uint8_t *in, size_t size, size_t window) {
@@ -59,8 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   build_crc_table(CRC16_POLY);
   DecodeOutcome o = run_decoder(decode_member, input, output, method, (uint32_t)packed.size() - 1,
                                 (uint32_t)plain.size());
-  uint16_t crc = 0;
-  for (uint8_t b : plain) crc = ctx->crc_table[(crc ^ b) & 0xFF] ^ (crc >> 8);
-  if (o.status != -1 || o.output != plain || o.crc != crc || o.position != (LONG)packed.size() - 1) abort();
+  if (o.status != -1 || o.output != plain || o.crc != crc16(plain.data(), plain.size()) ||
+      o.position != (LONG)packed.size() - 1)
+    abort();
   return 0;
 }
