@@ -233,9 +233,8 @@ size_t block_bits(const SymbolCounts &counts, const MethodParams &m) {
   return w.bits;
 }
 
-void write_block(BitWriter &w, const Token *tokens, unsigned count, const MethodParams &m) {
-  SymbolCounts counts(m);
-  counts.add(tokens, count);
+void write_block(BitWriter &w, const Token *tokens, unsigned count, const SymbolCounts &counts,
+                 const MethodParams &m) {
   BlockCodes b = block_codes(counts);
   write_block_header(w, count, b, m);
   std::vector<uint16_t> lit_code = canonical_codes(b.literal_length), pos_code = canonical_codes(b.position);
@@ -266,14 +265,14 @@ void write_blocks(BitWriter &w, const std::vector<Token> &tokens, const MethodPa
     joined.add(step);
     size_t step_bits = block_bits(step, m), joined_bits = block_bits(joined, m);
     if (next - from > MAX_BLOCK_SYMBOLS || bits + step_bits < joined_bits) {
-      write_block(w, tokens.data() + from, (unsigned)(at - from), m);
+      write_block(w, tokens.data() + from, (unsigned)(at - from), block, m);
       from = at, block = step, bits = step_bits;
     } else {
       block = joined, bits = joined_bits;
     }
     at = next;
   }
-  write_block(w, tokens.data() + from, (unsigned)(n - from), m);
+  write_block(w, tokens.data() + from, (unsigned)(n - from), block, m);
 }
 
 // Bytes that match at a and b, at most limit, compared eight at a time.
