@@ -22,14 +22,22 @@ target_compile_options(sfxstub PRIVATE
   -fdata-sections -fno-ident -Wall -Wextra -Wno-cast-function-type>)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(SFX_ENTRY _sfx_entry)
+  # Every 32-bit Windows: 80386 code, and the version every Win32 loader takes.
+  target_compile_options(sfxstub PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-march=i386 -mtune=generic>)
+  target_link_options(sfxstub PRIVATE -Wl,--major-subsystem-version,3 -Wl,--minor-subsystem-version,10
+    -Wl,--major-os-version,3 -Wl,--minor-os-version,10)
 else()
   set(SFX_ENTRY sfx_entry)
   target_link_options(sfxstub PRIVATE -Wl,--disable-high-entropy-va)
 endif()
 target_link_options(sfxstub PRIVATE -nostdlib -nostartfiles -Wl,-e,${SFX_ENTRY}
   -Wl,--gc-sections -Wl,--no-insert-timestamp -s -Wl,--disable-dynamicbase
-  -Wl,--disable-reloc-section)
+  -Wl,--enable-reloc-section)
 target_link_libraries(sfxstub PRIVATE kernel32 user32 gdi32 comdlg32 advapi32 shell32 gcc)
+# A second link at another base lets a test prove the relocation table whole.
+if(SFX_IMAGE_BASE)
+  target_link_options(sfxstub PRIVATE -Wl,--image-base,${SFX_IMAGE_BASE})
+endif()
 set_target_properties(sfxstub PROPERTIES OUTPUT_NAME ${SFX_STUB_NAME})
 add_custom_command(TARGET sfxstub POST_BUILD
   COMMAND ${SFX_BUILDTOOL} relayout $<TARGET_FILE:sfxstub>)

@@ -2,10 +2,14 @@
 //   buildtool relayout STUB.exe   re-lays a linked image into the self-extractor
 //                                 layout (DOS header, header block area at 512,
 //                                 DOS program at 1120, PE header at 1232)
+//   buildtool rebase IN OUT BASE  writes a copy moved to image base BASE by its
+//                                 own relocation table, as a loader that cannot
+//                                 use the preferred base (Win32s) moves it
 //   buildtool icon OUT.ico        writes the stub's icon (32x32 and 16x16, 16 colours)
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -95,6 +99,59 @@ static int relayout(const char *path) {
   return write_file(path, out) ? 0 : fail("cannot write");
 }
 
+static size_t rva_to_offset(const Bytes &b, size_t table, uint16_t sections, uint32_t rva) {
+  for (uint16_t i = 0; i < sections; ++i) {
+    size_t s = table + 40u * i;
+    uint32_t va = get32(b, s + 12), raw_size = get32(b, s + 16), raw = get32(b, s + 20);
+    if (rva >= va && rva - va < raw_size && raw + raw_size <= b.size()) return raw + (rva - va);
+  }
+  return 0;
+}
+
+// Adds the distance between the bases to every location the relocation
+// table lists (32-bit HIGHLOW, 64-bit DIR64) and sets the new base.
+static int rebase(const char *in_path, const char *out_path, const char *base_text) {
+  Bytes b;
+  if (!read_file(in_path, &b) || b.size() < 64 || b[0] != 'M' || b[1] != 'Z') return fail("not an image");
+  uint32_t pe = get32(b, 60);
+  if (pe + 24 > b.size() || memcmp(&b[pe], "PE\0\0", 4) != 0) return fail("no PE header");
+  size_t opt = pe + 24, table = opt + get16(b, pe + 20);
+  uint16_t sections = get16(b, pe + 6), magic = get16(b, opt);
+  if (magic != 0x10B && magic != 0x20B) return fail("unknown optional header");
+  bool pe32 = magic == 0x10B;
+  uint64_t old_base = pe32 ? get32(b, opt + 28) : get32(b, opt + 24) | (uint64_t)get32(b, opt + 28) << 32;
+  uint64_t new_base = strtoull(base_text, nullptr, 0), delta = new_base - old_base;
+  size_t dirs = opt + (pe32 ? 96 : 112);
+  uint32_t reloc_rva = get32(b, dirs + 5 * 8), reloc_size = get32(b, dirs + 5 * 8 + 4);
+  size_t at = rva_to_offset(b, table, sections, reloc_rva);
+  if (!at || at + reloc_size > b.size()) return fail("no relocation table");
+  for (size_t end = at + reloc_size; at + 8 <= end;) {
+    uint32_t page = get32(b, at), block = get32(b, at + 4);
+    if (block < 8 || at + block > end) return fail("bad relocation block");
+    for (size_t e = at + 8; e + 2 <= at + block; e += 2) {
+      uint16_t entry = get16(b, e);
+      unsigned type = entry >> 12;
+      if (type == 0) continue;  // padding
+      size_t where = rva_to_offset(b, table, sections, page + (entry & 0xFFF));
+      if (type == 3 && where && where + 4 <= b.size()) {
+        put32(b, where, get32(b, where) + (uint32_t)delta);
+      } else if (type == 10 && where && where + 8 <= b.size()) {
+        uint64_t v = (get32(b, where) | (uint64_t)get32(b, where + 4) << 32) + delta;
+        put32(b, where, (uint32_t)v), put32(b, where + 4, (uint32_t)(v >> 32));
+      } else {
+        return fail("unsupported relocation");
+      }
+    }
+    at += block;
+  }
+  if (pe32) {
+    put32(b, opt + 28, (uint32_t)new_base);
+  } else {
+    put32(b, opt + 24, (uint32_t)new_base), put32(b, opt + 28, (uint32_t)(new_base >> 32));
+  }
+  return write_file(out_path, b) ? 0 : fail("cannot write");
+}
+
 // A 16-colour icon: an archive box with an arrow pointing down into it.
 static const uint32_t PALETTE[16] = {
     0x000000, 0x800000, 0x008000, 0x808000, 0x000080, 0x800080, 0x008080, 0xC0C0C0,
@@ -162,6 +219,7 @@ static int icon(const char *path) {
 int main(int argc, char **argv) {
   if (argc == 3 && std::string(argv[1]) == "relayout") return relayout(argv[2]);
   if (argc == 3 && std::string(argv[1]) == "icon") return icon(argv[2]);
-  fprintf(stderr, "usage: buildtool relayout STUB.exe | icon OUT.ico\n");
+  if (argc == 5 && std::string(argv[1]) == "rebase") return rebase(argv[2], argv[3], argv[4]);
+  fprintf(stderr, "usage: buildtool relayout STUB.exe | rebase IN OUT BASE | icon OUT.ico\n");
   return 2;
 }

@@ -10,7 +10,7 @@ namespace {
 enum : uint32_t {
   WS_POPUP_ = 0x80000000, WS_CHILD_ = 0x40000000, WS_VISIBLE_ = 0x10000000, WS_DISABLED_ = 0x08000000,
   WS_CAPTION_ = 0x00C00000, WS_BORDER_ = 0x00800000, WS_VSCROLL_ = 0x00200000, WS_SYSMENU_ = 0x00080000,
-  WS_GROUP_ = 0x00020000, WS_TABSTOP_ = 0x00010000, DS_MODALFRAME_ = 0x80,
+  WS_GROUP_ = 0x00020000, WS_TABSTOP_ = 0x00010000, DS_MODALFRAME_ = 0x80 | 0x4,  // with DS_3DLOOK
   SS_LEFTNOWORDWRAP_ = 0xC, SS_NOPREFIX_ = 0x80, ES_AUTOHSCROLL_ = 0x80, ES_OEMCONVERT_ = 0x400,
   BS_DEFPUSHBUTTON_ = 1, BS_CHECKBOX_ = 2, BS_AUTOCHECKBOX_ = 3,
   LBS_ = 0x1 | 0x2 | 0x10 | 0x40 | 0x1000,  // notify, sort, owner-draw fixed, has strings, disable no scroll
@@ -232,5 +232,88 @@ TEST_P(StubImageTest, IconHasA32And16PixelSixteenColourImage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothStubs, StubImageTest, ::testing::Values("sfxstub32.exe", "sfxstub64.exe"));
+
+// The product must load on every 32-bit Windows: Win32s moves every program
+// (so the relocation table must be there and whole), the first Win32 loaders
+// take nothing above version 3.10, and 386-class processors run the code.
+TEST(ProductStub, HeaderVersionsAndDirectoriesSuitEveryWin32Loader) {
+  PeImage pe;
+  ASSERT_TRUE(pe.load(stub_bytes("sfxstub32.exe")));
+  ASSERT_EQ(pe.magic, 0x10B);
+  EXPECT_EQ(pe.u16(pe.pe + 22) & 1, 0) << "relocations stripped";
+  EXPECT_NE(pe.directory_rva(5), 0u) << "no base relocation directory";
+  EXPECT_EQ(pe.directory_rva(9), 0u) << "a TLS directory";
+  EXPECT_EQ(pe.u16(pe.optional + 40), 3);  // operating system version
+  EXPECT_EQ(pe.u16(pe.optional + 42), 10);
+  EXPECT_EQ(pe.u16(pe.optional + 48), 3);  // subsystem version
+  EXPECT_EQ(pe.u16(pe.optional + 50), 10);
+  EXPECT_LE(pe.bytes.size(), 32768u);
+}
+
+// A second link at base 0x10000000 differs from the product exactly where an
+// absolute address lies, by the distance between the bases: each such place
+// must be listed, and nothing else may be.
+TEST(ProductStub, RelocationTableListsEveryAbsoluteAddressAndNothingElse) {
+  if (!*SFX_RELINKED_STUB) GTEST_SKIP() << "no i686 mingw compiler to link the stub again";
+  PeImage pe, relinked;
+  ASSERT_TRUE(pe.load(stub_bytes("sfxstub32.exe")));
+  ASSERT_TRUE(relinked.load(read_file(SFX_RELINKED_STUB)));
+  ASSERT_EQ(pe.bytes.size(), relinked.bytes.size());
+  const uint32_t base = pe.u32(pe.optional + 28), delta = 0x10000000 - base;
+  ASSERT_EQ(relinked.u32(relinked.optional + 28), 0x10000000u);
+  std::vector<bool> listed(pe.bytes.size());
+  for (size_t k = 0; k < 4; ++k) listed[pe.optional + 28 + k] = true;
+  size_t at = pe.rva_to_offset(pe.directory_rva(5));
+  uint32_t size = pe.u32(pe.optional + 96 + 5 * 8 + 4);
+  ASSERT_NE(at, 0u);
+  size_t locations = 0;
+  for (size_t end = at + size; at + 8 <= end;) {
+    uint32_t page = pe.u32(at), block = pe.u32(at + 4);
+    ASSERT_GE(block, 8u);
+    for (size_t e = at + 8; e < at + block; e += 2) {
+      uint16_t entry = pe.u16(e);
+      if (entry >> 12 == 0) continue;  // padding
+      ASSERT_EQ(entry >> 12, 3) << "only 32-bit locations";
+      size_t where = pe.rva_to_offset(page + (entry & 0xFFF));
+      ASSERT_NE(where, 0u);
+      EXPECT_EQ(relinked.u32(where), pe.u32(where) + delta) << "location " << std::hex << where;
+      for (size_t k = 0; k < 4; ++k) listed[where + k] = true;
+      ++locations;
+    }
+    at += block;
+  }
+  EXPECT_GT(locations, 100u);
+  for (size_t i = 0; i < pe.bytes.size(); ++i)
+    if (pe.bytes[i] != relinked.bytes[i]) ASSERT_TRUE(listed[i]) << "unlisted change at " << std::hex << i;
+}
+
+TEST(ProductStub, HoldsNoInstructionNewerThanThe80386) {
+  std::string path = std::string(SFX_DIST_DIR) + "/sfxstub32.exe";
+  if (!exists(path)) GTEST_SKIP() << path << " missing: build with scripts/build first";
+  FILE *dump = popen(("i686-w64-mingw32-objdump -d --no-show-raw-insn '" + path + "' 2>/dev/null").c_str(), "r");
+  ASSERT_NE(dump, nullptr);
+  // 486: bswap, cmpxchg, xadd, invlpg, wbinvd; Pentium: cpuid, rdtsc, rdmsr,
+  // cmpxchg8b; P6 and later: cmov, fcmov, fcomi, ud2, long nops, MMX and SSE.
+  const char *newer[] = {"bswap", "cmpxchg", "xadd", "invlpg", "invd", "wbinvd", "cpuid", "rdtsc", "rdmsr",
+                         "wrmsr", "rdpmc", "rsm", "cmov", "fcmov", "fcomi", "fucomi", "ud2", "sysenter",
+                         "nopw", "nopl", "emms", "movnti", "fence", "prefetch", "movbe", "popcnt", "lzcnt",
+                         "tzcnt", "endbr"};
+  std::string found;
+  size_t instructions = 0;
+  char line[512];
+  while (fgets(line, sizeof line, dump)) {
+    const char *tab = strchr(line, '\t');
+    if (!tab || !strchr(line, ':')) continue;
+    std::string text(tab + 1);
+    ++instructions;
+    std::string mnemonic = text.substr(0, text.find_first_of(" \n"));
+    bool bad = text.find("%mm") != std::string::npos || text.find("%xmm") != std::string::npos;
+    for (const char *n : newer) bad |= mnemonic.find(n) != std::string::npos;
+    if (bad && found.size() < 2000) found += line;
+  }
+  EXPECT_EQ(pclose(dump), 0) << "i686-w64-mingw32-objdump failed";
+  EXPECT_GT(instructions, 1000u);
+  EXPECT_EQ(found, "");
+}
 
 }  // namespace
