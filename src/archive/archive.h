@@ -28,6 +28,7 @@ enum : BYTE {
   EXT_DIRECTORY = 0x02,
   EXT_ATTRIBUTE = 0x40,
   EXT_TIMES = 0x41,
+  EXT_LARGE_SIZES = 0x42,  // 64-bit compressed and uncompressed sizes
 };
 
 HeaderResult read_member_header();

@@ -36,7 +36,8 @@ static void read_member_times(const BYTE *data) {
 }
 
 // Sizes below 3, or an extended header that runs past the header's end, make
-// a bad header; so does a CRC extended header without its two bytes.
+// a bad header; so does a CRC extended header without its two bytes, and a
+// member of 4 GiB or more: its 32-bit size fields would lead into its data.
 static bool walk_extended_headers(BYTE *header, unsigned size) {
   unsigned pos = HDR_FIRST_EXTENSION;
   for (;;) {
@@ -65,19 +66,38 @@ static bool walk_extended_headers(BYTE *header, unsigned size) {
     case EXT_TIMES:
       if (has_extended_data(header) && data_size >= 24) read_member_times(data);
       break;
+    case EXT_LARGE_SIZES:
+      if (data_size < 16 || read_u32(data + 4) != 0 || read_u32(data + 12) != 0) return false;
+      break;
     }
     pos += ext_size;
   }
 }
 
-// The directory field ends with its own 0xFF; nothing is put between it and
-// the name. A path that does not fit member_path is a bad header: cutting it
-// would put the file under another name.
+// The directory field normally ends with its own 0xFF; some archivers leave
+// it off, and a separator then goes between the field and the name. A path
+// that does not fit member_path is a bad header: cutting it would put the
+// file under another name.
+static bool ends_in_separator(const BYTE *field, unsigned length) {
+  bool separator = true;  // an empty field needs none
+  for (unsigned i = 0; i < length; ++i) {
+    if (IsDBCSLeadByte(field[i]) && i + 1 < length) {
+      ++i;  // a trail byte may look like a backslash
+      separator = false;
+    } else {
+      separator = field[i] == 0xFF || field[i] == '/' || field[i] == '\\';
+    }
+  }
+  return separator;
+}
+
 static bool build_member_path() {
   unsigned dir = ctx->dir_name_length, name = ctx->file_name_length;
-  if (dir + name >= sizeof(ctx->member_path)) return false;
+  bool separate = !ends_in_separator(ctx->dir_name_field, dir);
+  if (dir + separate + name >= sizeof(ctx->member_path)) return false;
   char *out = ctx->member_path;
   for (unsigned i = 0; i < dir; ++i) *out++ = (char)ctx->dir_name_field[i];
+  if (separate) *out++ = '/';
   for (unsigned i = 0; i < name; ++i) *out++ = (char)ctx->file_name_field[i];
   *out = 0;
   convert_separators(ctx->member_path, '/');
@@ -124,6 +144,11 @@ HeaderResult read_member_header() {
   ctx->header_crc_field[0] = ctx->header_crc_field[1] = 0;
   ctx->running_crc = 0;
   if (crc_update(header, size) != ctx->stored_header_crc) return bad_header();
+  // A stored member is copied by one size and skipped by the other: both
+  // passes must walk the same members.
+  if (header[HDR_METHOD_LETTER] == '0' &&
+      read_u32(header + HDR_COMPRESSED) != read_u32(header + HDR_UNCOMPRESSED))
+    return bad_header();
   if (!build_member_path()) return bad_header();
   return HEADER_READY;
 }

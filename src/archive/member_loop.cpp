@@ -19,15 +19,17 @@ static bool fail(const char *message, const char *path) {
   return false;
 }
 
-// Skips the member's data. The end is computed before seeking, so a huge size
-// can never move the file backwards into data already read.
-static bool skip_member_data() {
+// Where the member's data ends and the next header begins: right behind the
+// header, plus the compressed size. Both passes go on from there, whatever a
+// member's data held, so the extract pass writes exactly the members the
+// scan pass checked. The end is computed before any seek, so a huge size can
+// never move the file backwards into data already read.
+static bool find_member_end(DWORD *end) {
   DWORD size = read_u32(ctx->header_buffer + HDR_COMPRESSED);
   LONG here = _llseek(ctx->archive_file, 0, FILE_CURRENT);
   if (here == -1) return report_read_error();
-  DWORD end = (DWORD)here + size;
-  if (end < (DWORD)here || end > ctx->archive_size) return fail(MSG_UNEXPECTED_EOF, ctx->module_path);
-  if (_llseek(ctx->archive_file, (LONG)end, FILE_BEGIN) == -1) return report_read_error();
+  *end = (DWORD)here + size;
+  if (*end < (DWORD)here || *end > ctx->archive_size) return fail(MSG_UNEXPECTED_EOF, ctx->module_path);
   return true;
 }
 
@@ -138,29 +140,38 @@ static bool finish_output_file() {
   return true;
 }
 
-// Returns false to leave the loop.
+// LHa for UNIX stores a symbolic link as a directory entry named
+// "link|target". Windows has no such links: the entry is passed over.
+static bool is_link_entry() { return find_any_of(ctx->member_path, "|") != nullptr; }
+
+// A directory entry names its directory with or without a final separator.
+static bool make_directory() {
+  char *end = string_end(ctx->target_path);
+  if (end != ctx->target_path && end[-1] != '/') CreateDirectoryA(ctx->target_path, nullptr);
+  // A directory that is not there now would be lost without a word.
+  DWORD attributes = GetFileAttributesA(ctx->target_path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return fail(MSG_OPEN_ERROR, ctx->target_path);
+  return true;
+}
+
+// Returns false to leave the loop; a member passed over returns true and the
+// loop goes on behind its data.
 static bool extract_member() {
-  if (is_member("!") || is_member("$")) return skip_member_data();
-  if (!prepare_target()) return false;
+  if (is_member("!") || is_member("$")) return true;
   bool directory = ctx->header_buffer[HDR_METHOD_LETTER] == 'd';
+  if (directory && is_link_entry()) return true;
+  if (!prepare_target()) return false;
   if (win32s_host) correct_header_time();
-  if (!directory) {
-    Decision decision = decide_overwrite();
-    if (decision == DECIDE_STOP) return false;
-    if (decision == DECIDE_SKIP) return skip_member_data();
-    ctx->output_file = CreateFileA(ctx->target_path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (ctx->output_file == INVALID_HANDLE_VALUE) {
-      ctx->output_file = NO_FILE;
-      return fail(MSG_OPEN_ERROR, ctx->target_path);
-    }
-  }
-  if (directory) {
-    // A directory that is not there now would be lost without a word.
-    DWORD attributes = GetFileAttributesA(ctx->target_path);
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-      return fail(MSG_OPEN_ERROR, ctx->target_path);
-    return skip_member_data();
+  if (directory) return make_directory();
+  Decision decision = decide_overwrite();
+  if (decision == DECIDE_STOP) return false;
+  if (decision == DECIDE_SKIP) return true;
+  ctx->output_file = CreateFileA(ctx->target_path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (ctx->output_file == INVALID_HANDLE_VALUE) {
+    ctx->output_file = NO_FILE;
+    return fail(MSG_OPEN_ERROR, ctx->target_path);
   }
   read_member_data();
   return finish_output_file();
@@ -172,7 +183,7 @@ static bool scan_member(bool *message_refused) {
   integrity_sum ^= read_u16(ctx->header_buffer + HDR_FILE_CRC);
   if (is_member("!")) ctx->sink_mode = SINK_MESSAGE;
   else if (is_member("$")) ctx->sink_mode = SINK_SCRIPT;
-  else return skip_member_data();
+  else return true;
   ctx->output_file = NO_FILE;
   read_member_data();
   if (ctx->abort_flag) {
@@ -254,9 +265,14 @@ bool run_pass(HWND window, int mode) {
   bool message_refused = false;
   for (;;) {
     HeaderResult header = read_member_header();
-    if (header != HEADER_READY) break;
+    DWORD member_end = 0;
+    if (header != HEADER_READY || !find_member_end(&member_end)) break;
     bool go_on = mode == PASS_SCAN ? scan_member(&message_refused) : extract_member();
     if (!go_on) break;
+    if (_llseek(ctx->archive_file, (LONG)member_end, FILE_BEGIN) == -1) {
+      report_read_error();
+      break;
+    }
   }
   close_archive();
   if (message_refused) ctx->abort_flag = 1;

@@ -35,9 +35,10 @@ WORD crc_update(const BYTE *bytes, LONG count) {
   return crc;
 }
 
-// Memory output keeps only the latest chunk, cut to the text field less one.
+// Memory output keeps only the latest chunk, cut to the text field less one:
+// a chunk of N bytes or more leaves N - 1 and the terminator, never N + 1.
 template <size_t N> static void capture_text(char (&text)[N], const BYTE *bytes, DWORD count) {
-  lstrcpynA(text, (const char *)bytes, count > N ? (int)N : (int)count + 1);
+  lstrcpynA(text, (const char *)bytes, count >= N ? (int)N : (int)count + 1);
 }
 
 void write_output(const BYTE *bytes, DWORD count, HANDLE file) {

@@ -20,6 +20,8 @@ static bool is_in(BYTE c, const char *set) {
   return false;
 }
 
+static bool is_slash(char c) { return c == '\\' || c == '/'; }
+
 char *find_any_of(char *text, const char *set) {
   for (BYTE *p = (BYTE *)text; *p; ++p) {
     if (IsDBCSLeadByte(*p)) {
@@ -112,13 +114,20 @@ static void windows_drive(char *out) {
   if (out[0] && out[1]) out[2] = 0;
 }
 
+static int macro_at_start(const char *text) {
+  int m = 0;
+  while (m <= MACRO_SEARCH && compare_prefix(text, DIRECTORY_MACROS[m], lstrlenA(DIRECTORY_MACROS[m])))
+    ++m;
+  return m;
+}
+
+bool starts_with_macro(const char *text) { return macro_at_start(text) <= MACRO_SEARCH; }
+
 // Writes the macro's replacement into `out` (DIRECTORY_BUFFER bytes) and
 // returns the number of text bytes the macro occupies, 0 for none.
 static int resolve_macro(const char *text, const char *search_name, char *out) {
   out[0] = 0;
-  int m = 0;
-  while (m <= MACRO_SEARCH && compare_prefix(text, DIRECTORY_MACROS[m], lstrlenA(DIRECTORY_MACROS[m])))
-    ++m;
+  int m = macro_at_start(text);
   switch (m) {
   case MACRO_WORK:
     get_work_directory(DIRECTORY_BUFFER, out);
@@ -173,6 +182,15 @@ bool compose_target_path(char *target, const char *base, char *path, DWORD path_
   static_assert(sizeof(SfxContext::target_path) >=
                     sizeof(SfxContext::install_dir) + sizeof(SfxContext::member_path),
                 "a composed path always fits target_path");
+  // A rooted member keeps one leading separator: two would name another
+  // machine (\\host\share), which no archive may make the stub reach.
+  char *root = path;
+  while (is_slash(root[0]) && is_slash(root[1])) ++root;
+  if (root != path) {
+    char *to = path;
+    while ((*to++ = *root++) != 0) {
+    }
+  }
   char *name = file_name_part(path);
   char search_name[sizeof(SfxContext::member_path)];
   lstrcpynA(search_name, name, sizeof(search_name));
@@ -182,7 +200,7 @@ bool compose_target_path(char *target, const char *base, char *path, DWORD path_
     return true;
   }
   lstrcpyA(target, base);
-  if (path[0] == '\\' || path[0] == '/') {
+  if (is_slash(path[0])) {
     if (base[0] && base[1] == ':') {
       target[2] = 0;
       lstrcatA(target, path);

@@ -59,7 +59,20 @@ static char *last_dot(char *name) {
   return dot;
 }
 
+// A component of dots (and spaces, which Windows drops behind them) with two
+// dots or more would climb out of the destination; its first dot becomes '_',
+// as 8.3 cleaning has always turned ".." into "_.".
+static void stop_parent_step(char *name) {
+  int dots = 0;
+  for (const char *p = name; *p; ++p) {
+    if (*p != '.' && *p != ' ') return;
+    dots += *p == '.';
+  }
+  if (dots >= 2) name[0] = '_';
+}
+
 void clean_file_name(char *name, bool long_mode) {
+  stop_parent_step(name);
   if (long_mode) {
     clean_name_part(name, LONG_COMPONENT, true);
     return;

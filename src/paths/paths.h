@@ -13,6 +13,7 @@ int compare_prefix(const char *a, const char *b, int count);
 void read_machine_string(const char *key_path, const char *value_name, const char *default_text,
                          char *out, DWORD capacity);
 DWORD get_work_directory(DWORD capacity, char *out);
+bool starts_with_macro(const char *text);
 bool expand_directory_macro(char *text, DWORD size, const char *search_name);
 template <size_t N> bool expand_directory_macro(char (&text)[N], const char *search_name) {
   return expand_directory_macro(text, N, search_name);

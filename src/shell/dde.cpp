@@ -28,7 +28,17 @@ void initiate_progman(HWND window) {
   dde_state = DDE_INITIATING;
   ATOM application = GlobalAddAtomA(PROGMAN);
   ATOM topic = GlobalAddAtomA(PROGMAN);
-  SendMessageA(HWND_BROADCAST, WM_DDE_INITIATE, (WPARAM)window, MAKELPARAM(application, topic));
+  // A window that hangs would hold a plain broadcast for ever. Windows 3.1
+  // multitasks cooperatively: there a hung program stops every program, and
+  // no time limit could help.
+  LPARAM names = MAKELPARAM(application, topic);
+  if (win32s_host) {
+    SendMessageA(HWND_BROADCAST, WM_DDE_INITIATE, (WPARAM)window, names);
+  } else {
+    DWORD_PTR result;
+    SendMessageTimeoutA(HWND_BROADCAST, WM_DDE_INITIATE, (WPARAM)window, names, SMTO_ABORTIFHUNG,
+                        INITIATE_WAIT_MS, &result);
+  }
   GlobalDeleteAtom(topic);
   GlobalDeleteAtom(application);
 }

@@ -5,6 +5,7 @@
 
 constexpr DWORD DDE_WAIT_MS = 5000;       // longest wait for one conversation
 constexpr DWORD PROGMAN_IDLE_MS = 3000;   // wait for a freshly started Program Manager
+constexpr UINT INITIATE_WAIT_MS = 1000;   // longest wait for each window to take the initiate
 constexpr int MAX_CLASS_KEY = 60;         // room for "\shell\open\command" in class_key
 
 enum DdeState : INT { DDE_IDLE = 0, DDE_INITIATING = 1, DDE_COMMAND_SENT = 2, DDE_DONE = -1 };

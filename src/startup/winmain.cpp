@@ -74,8 +74,9 @@ void release_tokens(char **tokens, int count) {
 // Walks the tokens; returns the raw auto-start and keep-newer values, false
 // when there was no memory for them. A directory that does not fit
 // default_dir is refused rather than cut, since a cut path would name some
-// other directory; the walk still stops there.
-static bool read_command_line(LPSTR tail, INT *raw_auto, INT *raw_keep) {
+// other directory; the walk still stops there, and auto start is off, so the
+// user confirms whatever directory the dialog then shows.
+static bool read_command_line(LPSTR tail, INT *raw_auto, INT *raw_keep, bool *dir_refused) {
   char **tokens;
   int count = split_command_line(tail, &tokens);
   if (count < 0) return false;
@@ -90,6 +91,8 @@ static bool read_command_line(LPSTR tail, INT *raw_auto, INT *raw_keep) {
       if (lstrlenA(t) < (int)sizeof(ctx->block.default_dir)) {
         lstrcpyA(ctx->text_scratch, t);
         dir_from_command_line = 1;
+      } else {
+        *dir_refused = true;
       }
       break;
     }
@@ -133,7 +136,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_tail, int) {
   INT raw_auto = RAW_UNSET, raw_keep = RAW_OFF_BY_DASH;
   keep_controls = 0;
   dir_from_command_line = 0;
-  if (!read_command_line(command_tail, &raw_auto, &raw_keep)) {
+  bool dir_refused = false;
+  if (!read_command_line(command_tail, &raw_auto, &raw_keep, &dir_refused)) {
     MessageBoxA(nullptr, MSG_NO_MEMORY, DEFAULT_TITLE, MB_TASKMODAL | MB_ICONERROR);
     LocalFree(ctx);
     return 0;
@@ -142,16 +146,23 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_tail, int) {
   GetModuleFileNameA(nullptr, ctx->module_path, sizeof(ctx->module_path));
   load_header_block();
   resolve_settings(raw_auto, raw_keep);
+  if (dir_refused) auto_start = 0;
 
   if (!run_pass(nullptr, PASS_SCAN)) {
     LocalFree(ctx);
     return 0;
   }
-  expand_directory_macro(ctx->block.default_dir, "");
+  // A default whose expansion does not fit stays unexpanded, and OK refuses
+  // it: the user must name the directory.
+  if (!expand_directory_macro(ctx->block.default_dir, "")) auto_start = 0;
   if (!ctx->block.default_dir[0])
     GetCurrentDirectoryA(sizeof(ctx->block.default_dir), ctx->block.default_dir);
 
   INT_PTR result = DialogBoxParamA(instance, "SfxDialog", nullptr, main_dialog_proc, 0);
+  if (result == -1) {  // no dialog could be made: nothing was extracted
+    MessageBoxA(nullptr, MSG_NO_MEMORY, ctx->window_title, MB_TASKMODAL | MB_ICONERROR);
+    result = 0;
+  }
   LocalFree(ctx);
   return (int)result;
 }

@@ -4,9 +4,11 @@
 // controls disabled by OK are what keep that safe.
 #include "ui/ui.h"
 #include "archive/archive.h"
+#include "paths/paths.h"
 #include "shell/shell.h"
 
 HICON dialog_icon;
+static bool group_offered, class_offered;  // whether boxes 105 and 106 started enabled
 
 void strip_quotes(char *text, int limit) {
   char *copy = (char *)LocalAlloc(LPTR, (size_t)limit + 1);
@@ -43,8 +45,10 @@ static INT_PTR on_init_dialog(HWND dialog) {
   SendDlgItemMessageA(dialog, IDC_DIRECTORY, EM_LIMITTEXT, sizeof(ctx->install_dir) - 1, 0);
   CheckDlgButton(dialog, IDC_START_MENU, (UINT)ctx->group_initial_check);
   CheckDlgButton(dialog, IDC_SET_CLASS, (UINT)ctx->class_initial_check);
-  EnableWindow(GetDlgItem(dialog, IDC_START_MENU), ctx->group_action != 0);
-  EnableWindow(GetDlgItem(dialog, IDC_SET_CLASS), ctx->class_action != 0);
+  group_offered = ctx->group_action != 0;
+  class_offered = ctx->class_action != 0;
+  EnableWindow(GetDlgItem(dialog, IDC_START_MENU), group_offered);
+  EnableWindow(GetDlgItem(dialog, IDC_SET_CLASS), class_offered);
   if (ctx->group_action) ctx->group_action = ctx->group_initial_check;
   if (ctx->class_action) ctx->class_action = ctx->class_initial_check;
   centre_on_screen(dialog);
@@ -60,6 +64,22 @@ static INT_PTR on_init_dialog(HWND dialog) {
   return TRUE;
 }
 
+// Auto start locks the controls; when it cannot go on, the user gets them
+// back, so the dialog can always be corrected or cancelled.
+static void give_controls_back(HWND dialog) {
+  static constexpr int ALWAYS[] = {IDC_REFERENCE, IDC_DIRECTORY, IDOK, IDCANCEL};
+  enable_controls(dialog, ALWAYS, 4, TRUE);
+  EnableWindow(GetDlgItem(dialog, IDC_START_MENU), group_offered);
+  EnableWindow(GetDlgItem(dialog, IDC_SET_CLASS), class_offered);
+}
+
+// A network path is refused, and so is a directory macro that was never
+// expanded (a default that did not fit its field): taken literally it would
+// make a folder named after the macro.
+static bool is_valid_directory(const char *dir) {
+  return !(dir[0] == '\\' && dir[1] == '\\') && !starts_with_macro(dir);
+}
+
 // A second OK while the pass runs (the timer's, after the user's own) is
 // ignored: a nested pass over the same context must never start.
 static INT_PTR on_ok(HWND dialog) {
@@ -67,8 +87,9 @@ static INT_PTR on_ok(HWND dialog) {
   if (!GetDlgItemTextA(dialog, IDC_DIRECTORY, ctx->install_dir, sizeof(ctx->install_dir)))
     ctx->install_dir[0] = 0;
   strip_quotes(ctx->install_dir, sizeof(ctx->install_dir));
-  if (ctx->install_dir[0] == '\\' && ctx->install_dir[1] == '\\') {
+  if (!is_valid_directory(ctx->install_dir)) {
     MessageBoxA(dialog, MSG_INVALID_DIRECTORY, ctx->window_title, MB_TASKMODAL | MB_ICONWARNING);
+    give_controls_back(dialog);
     return FALSE;
   }
   KillTimer(dialog, AUTO_START_TIMER);
@@ -113,7 +134,7 @@ static INT_PTR on_command(HWND dialog, WPARAM wparam) {
 
 static INT_PTR on_timer(HWND dialog) {
   KillTimer(dialog, AUTO_START_TIMER);
-  PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+  if (!PostMessageA(dialog, WM_COMMAND, IDOK, 0)) on_ok(dialog);  // a full queue must not stall the run
   return FALSE;
 }
 

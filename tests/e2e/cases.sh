@@ -307,6 +307,51 @@ mksfx_windows)
   cmp -s windows.lzh linux.lzh || fail "the two builds wrote different archives"
   "$MKSFX" --test windows.lzh >/dev/null || fail "the Windows build's archive does not test"
   ;;
+hostile_paths)
+  # Parent steps stay inside, directory fields and entries of other archivers.
+  build in
+  python3 "$SFX_ROOT/tests/e2e/hostile.py" paths sfx.exe
+  inside=$DEST/deep/er
+  wine_run "$LOG" sfx.exe -n "$DEST_WIN\\deep\\er"
+  expect_status $? 1
+  expect_boxes
+  outside=$(cd "$DEST" && find . -mindepth 1 | grep -v -x -e ./deep -e ./deep/er -e './deep/er/.*')
+  [ -z "$outside" ] || fail "written outside the destination: $outside"
+  [ "$(cat "$inside/subdir/subdir2/hello.txt")" = amiga ] || fail "directory field without 0xFF"
+  [ -d "$inside/plaindir" ] || fail "directory entry without a separator"
+  [ "$(cat "$inside/after.txt")" = after ] || fail "the run stopped early"
+  [ "$(find "$inside" -type f | wc -l)" = 6 ] || fail "files: $(cd "$inside" && find . -type f)"
+  ls "$inside" | grep -q '^link' && fail "a link entry was made"
+  ;;
+hostile_slack)
+  # Both passes must see the same members: the scan refuses, nothing is written.
+  build in
+  python3 "$SFX_ROOT/tests/e2e/hostile.py" slack sfx.exe
+  run_bg sfx.exe -n "$DEST_WIN"
+  wine_wait_box "$LOG" 1 || fail "no box"
+  wine_answer "$TITLE" 1 Return
+  wait $pid
+  expect_status $? 0
+  expect_boxes "\"$(winpath "$WORK/sfx.exe")\" Bad header"
+  [ ! -e "$DEST" ] || fail "extracted: $(find "$DEST")"
+  ;;
+refused_auto_start)
+  # Auto start with a directory OK refuses: the user gets the dialog back.
+  build in
+  run_bg sfx.exe -n '\\server\share'
+  wine_wait_box "$LOG" 1 || fail "no warning"
+  wine_answer "$TITLE" 2 Return
+  sleep 1
+  # The directory box takes a new directory only if it was given back.
+  wine_key "$TITLE" alt+d End shift+Home
+  xdotool type --delay 20 "$DEST_WIN"
+  sleep 0.5
+  wine_key "$TITLE" Return
+  wait $pid
+  expect_status $? 1
+  expect_boxes "Invalid directory"
+  same_tree
+  ;;
 relocated)
   # Moved by its own relocation table to a base of its own choosing, as
   # Win32s moves every program: one location left out points into nothing.

@@ -1,12 +1,30 @@
 // A whole self-extractor from arbitrary bytes: header block flags and the
 // archive come from the input; both passes run through WinMain with -n.
+// Property: nothing is created outside the destination unless the member
+// names its place itself (a drive, a rooted path or a directory macro), and
+// even then only on the stand-in's drives, never elsewhere on the host.
 #include "fuzz_support.h"
+#include <cstdlib>
 #include <filesystem>
 #include <vector>
 
+namespace fs = std::filesystem;
+
+static bool named_by_member() {
+  const char *p = ctx ? ctx->member_path : "";
+  return p[0] == '/' || p[0] == '\\' || p[0] == '%' || (p[0] && p[1] == ':');
+}
+
+static bool starts_with(const std::string &path, const std::string &dir) {
+  return path == dir || path.compare(0, dir.size() + 1, dir + "/") == 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 2) return 0;
-  std::string sfx = scratch_dir() + "/fuzz.exe", dest = scratch_dir() + "/dest";
+  unsetenv("TEMP");
+  unsetenv("TMP");
+  std::string sfx = scratch_dir() + "/fuzz.exe", drives = scratch_dir() + "/drives";
+  std::string dest = drives + "/D/a/b/dest";
   std::vector<uint8_t> file(1332, 0);
   file[0] = 'M', file[1] = 'Z';
   file[512] = (uint8_t)(1332 & 0xFF), file[513] = (uint8_t)(1332 >> 8);
@@ -15,13 +33,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   file.insert(file.end(), data + 2, data + size);
   write_scratch(sfx, file.data(), file.size());
   fresh_context(sfx);
+  fs::create_directories(drives + "/D");
   LocalFree(ctx);
   ctx = nullptr;
-  std::string line = "-n " + dest;
+  posix::set_write_guard([&](const std::string &host) {
+    std::string path = fs::path(host).lexically_normal().string();
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    bool parent_of_dest = starts_with(dest, path);
+    if (!starts_with(path, drives) || (!starts_with(path, dest) && !parent_of_dest && !named_by_member())) {
+      fprintf(stderr, "written outside the destination: %s (member %s)\n", host.c_str(),
+              ctx ? ctx->member_path : "");
+      abort();
+    }
+    return true;
+  });
+  std::string line = "-n D:\\a\\b\\dest";
   posix::run([&] { WinMain((HINSTANCE)0x400000, nullptr, line.data(), 10); });
-  // Nothing may land outside the destination unless the archive names it.
+  posix::set_write_guard(nullptr);
   std::error_code ec;
-  std::filesystem::remove_all(dest, ec);
-  std::filesystem::remove_all(scratch_dir() + "/drives", ec);
+  fs::remove_all(drives, ec);
   return 0;
 }

@@ -297,7 +297,9 @@ TEST(HuffmanLengths, OptimalCompleteAndWithinTheLimit) {
     for (uint8_t l : lengths) kraft += 1ull << (32 - l);
     EXPECT_EQ(kraft, 1ull << 32) << limit;
     uint8_t deepest = *std::max_element(lengths.begin(), lengths.end());
-    if (limit == 32) EXPECT_EQ(deepest, 21);
+    if (limit == 32) {
+      EXPECT_EQ(deepest, 21);
+    }
     EXPECT_LE(deepest, limit);
   }
 }

@@ -1,5 +1,6 @@
 // The main dialog through the stand-in's headless dialog manager.
 #include "support.h"
+#include <filesystem>
 #include "ui/ui.h"
 
 namespace {
@@ -133,6 +134,49 @@ TEST_F(DialogTest, AutoStartDisablesTheControlsAndStartsByTimer) {
   EXPECT_EQ(status, 1);
   EXPECT_EQ(enabled, std::vector<bool>(6, false));
   EXPECT_TRUE(exists(dest + "/a.txt"));
+}
+
+// Whenever OK cannot lead to extraction, the user gets the dialog back (the
+// stand-in's user then gives up with Cancel), or the run ends with a message.
+// A directory the stub refused is never used, nor silently swapped for
+// another while auto start runs.
+TEST_F(DialogTest, AutoStartThatCannotGoOnNeverLeavesADeadDialog) {
+  const std::string long_temp = "C:\\" + std::string(200, 't');
+  struct Row {
+    const char *why;
+    std::string tail, default_dir, fail;
+    bool press_ok;
+    int status;
+    std::vector<std::string> boxes;
+  } rows[] = {
+      {"network path given with -n", "-n \\\\server\\share", "", "", false, 0, {"Invalid directory"}},
+      {"default too long once expanded", "-n", "%WORK%\\" + std::string(100, 'w'), "", false, 0, {}},
+      {"the same, OK pressed", "-n", "%WORK%\\" + std::string(100, 'w'), "", true, 0, {"Invalid directory"}},
+      {"-n directory too long", "-n C:\\" + std::string(300, 'd'), "C:\\Block", "", false, 0, {}},
+      {"the timer's post of OK fails", "-n C:\\Dest", "", "PostMessageA", false, 1, {}},
+      {"no dialog can be made", "-n C:\\Dest", "", "DialogBoxParamA", false, 0, {"Not enough memory"}},
+  };
+  setenv("TEMP", long_temp.c_str(), 1);
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.why);
+    std::filesystem::remove_all(dir + "/drives");
+    std::filesystem::create_directories(dir + "/drives/C");
+    HeaderBlockFields block;
+    block.default_dir = r.default_dir;
+    write_sfx({file_member("a.txt", "x")}, block);
+    posix::reset();
+    posix::set_drive_root(dir + "/drives");
+    posix::set_module_path(sfx_path);
+    if (!r.fail.empty()) posix::fail_call(r.fail, 1);
+    std::vector<std::function<void(HWND)>> steps;
+    if (r.press_ok) steps.push_back([&](HWND d) { press(d, IDOK); });
+    EXPECT_EQ(run_with(r.tail, steps), r.status);
+    EXPECT_EQ(box_texts(), r.boxes);
+    EXPECT_EQ(exists(dir + "/drives/C/Dest/a.txt"), r.status == 1);
+    EXPECT_FALSE(exists(dir + "/%WORK%"));
+    EXPECT_FALSE(exists(dir + "/drives/C/Block"));
+  }
+  unsetenv("TEMP");
 }
 
 TEST_F(DialogTest, SecondOkDuringThePassIsIgnored) {

@@ -98,6 +98,10 @@ TEST_F(PathsTest, ComposesRelativeRootedAndAbsolutePaths) {
   EXPECT_EQ(compose("\\\\net\\share", "/top/a.txt"), "\\top\\a.txt");
   EXPECT_EQ(compose("C:\\Dest", "E:\\x.txt"), "E:\\x.txt");
   EXPECT_EQ(compose("C:\\Dest", "%WinDir%/a.ini"), "C:\\WINDOWS\\a.ini");
+  // Two leading separators would name another machine: one stays.
+  EXPECT_EQ(compose("", "\\\\host\\share\\x.txt"), "\\host\\share\\x.txt");
+  EXPECT_EQ(compose("dest", "//host/share/x.txt"), "\\host\\share\\x.txt");
+  EXPECT_EQ(compose("D:\\Dest", "///host/x.txt"), "D:\\host\\x.txt");
 }
 
 TEST_F(PathsTest, DoubleByteTrailBackslashIsNoSeparator) {
@@ -131,7 +135,11 @@ TEST_F(PathsTest, ShortNameCleaning) {
 
 TEST_F(PathsTest, LongNameCleaning) {
   EXPECT_EQ(clean("x/a:b?.txt", true), "x/a_b_.txt");
-  EXPECT_EQ(clean("..", true), "..");
+  // Parent steps never climb, in either mode; one dot stays.
+  for (bool long_mode : {true, false}) {
+    EXPECT_EQ(clean("../a/../../b", long_mode), "_./a/_./_./b");
+    EXPECT_EQ(clean("./.. /x", long_mode), long_mode ? "./_. /x" : "./_._/x");
+  }
   EXPECT_EQ(clean("a b+c;d=[e]", true), "a b+c;d=[e]");
   EXPECT_EQ(clean(std::string(300, 'x') + "/y", true), std::string(255, 'x') + "/y");
 }

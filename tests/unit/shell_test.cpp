@@ -138,6 +138,7 @@ TEST_F(ShellTest, RegistersEvenAfterACrcError) {
 }
 
 TEST_F(ShellTest, GroupCommandTextWithAndWithoutIcon) {
+  posix::add_hung_window();  // a hung program must not hold the broadcast for ever
   FakeProgman progman;
   progman.install();
   install("$GroupTitle=Start\r\n$Group=Tools,Viewer,viewer.exe\r\n$Group=Tools,Viewer,viewer.exe,viewer.ico\r\n");
@@ -148,6 +149,8 @@ TEST_F(ShellTest, GroupCommandTextWithAndWithoutIcon) {
   EXPECT_EQ(progman.initiates, 2);
   EXPECT_EQ(progman.terminates, 2);
   EXPECT_TRUE(posix::created_processes().empty());  // a "Progman" window existed
+  EXPECT_FALSE(posix::blocked_forever());
+  for (UINT limit : posix::send_timeouts()) EXPECT_LE(limit, DDE_WAIT_MS);
   expect_released();
 }
 

@@ -110,6 +110,7 @@ TEST_F(StartupTest, DirectoryTooLongForTheFieldIsRefused) {
   block.default_dir = "C:\\Block";
   run_and_cancel("-n D:\\" + std::string(253, 'x'), block);
   EXPECT_EQ(shown_dir, "C:\\Block");
+  EXPECT_EQ(auto_start, 0);  // the user confirms the directory shown instead
   run_and_cancel("-n D:\\" + std::string(252, 'x'), block);
   EXPECT_EQ(shown_dir.size(), 255u);
 }

@@ -62,6 +62,10 @@ void set_search_path(const std::vector<std::string> &dirs);
 DWORD extra_attributes(const std::string &path);  // hidden, system, archive bits kept aside
 bool creation_time(const std::string &path, FILETIME *out);
 
+// Every file or directory about to be created is shown to the guard first,
+// as a host path; false refuses it.
+void set_write_guard(const std::function<bool(const std::string &host_path)> &guard);
+
 // Fault injection: the nth call (from 1) of the named function fails.
 void fail_call(const std::string &function, int nth);
 int call_count(const std::string &function);
@@ -95,6 +99,9 @@ const std::vector<std::string> &created_processes();
 void set_create_process_result(bool ok);
 const std::vector<PostedBroadcast> &broadcasts();
 HWND add_window(const std::string &class_name, const WindowHandler &handler);
+HWND add_hung_window();           // a top-level window that never answers a sent message
+bool blocked_forever();           // a send reached a hung window with no time limit
+const std::vector<UINT> &send_timeouts();  // the limits of SendMessageTimeoutA calls
 void post_to(HWND window, UINT message, WPARAM wparam, LPARAM lparam);  // as the other side
 void send_to(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 int live_atoms();

@@ -34,6 +34,7 @@ struct RegistryKey {
 struct Window {
   std::string class_name;
   WindowHandler handler;
+  bool hung = false;  // never answers a sent message
 };
 
 struct State {
@@ -66,6 +67,9 @@ struct State {
   std::vector<PostedBroadcast> posted_broadcasts;
   std::map<HWND, Window> windows;
   UINT_PTR next_window = 0x50000;
+  bool blocked_forever = false;
+  std::function<bool(const std::string &)> write_guard;
+  std::vector<UINT> send_timeouts;
   std::deque<MSG> queue;
   std::map<std::string, std::pair<ATOM, int>> atoms;
   ATOM next_atom = 0xC000;
@@ -215,6 +219,7 @@ int call_count(const std::string &function) { return state().calls[function].fir
 void queue_answer(int answer) { state().answers.push_back(answer); }
 const std::vector<MessageBoxRecord> &message_boxes() { return state().boxes; }
 void set_dialog_driver(const std::function<bool(HWND)> &driver) { state().driver = driver; }
+void set_write_guard(const std::function<bool(const std::string &)> &guard) { state().write_guard = guard; }
 
 Control *control(int id) {
   Dialog *d = state().dialog;
@@ -269,6 +274,14 @@ HWND add_window(const std::string &class_name, const WindowHandler &handler) {
   state().windows[h] = Window{class_name, handler};
   return h;
 }
+
+HWND add_hung_window() {
+  HWND h = add_window("Hung", nullptr);
+  state().windows[h].hung = true;
+  return h;
+}
+bool blocked_forever() { return state().blocked_forever; }
+const std::vector<UINT> &send_timeouts() { return state().send_timeouts; }
 
 void post_to(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   PostMessageA(window, message, wparam, lparam);
@@ -366,6 +379,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
                    DWORD, HANDLE) {
   if (failing("CreateFileA")) return INVALID_HANDLE_VALUE;
   std::string host = posix::host_path(path);
+  if ((access & GENERIC_WRITE) && state().write_guard && !state().write_guard(host)) return INVALID_HANDLE_VALUE;
   struct stat st;
   bool exists = stat(host.c_str(), &st) == 0;
   if (exists && S_ISDIR(st.st_mode)) return INVALID_HANDLE_VALUE;
@@ -459,7 +473,9 @@ BOOL DeleteFileA(LPCSTR path) {
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
   if (failing("CreateDirectoryA")) return FALSE;
   if (!path || !*path) return FALSE;
-  return mkdir(posix::host_path(path).c_str(), 0777) == 0;
+  std::string host = posix::host_path(path);
+  if (state().write_guard && !state().write_guard(host)) return FALSE;
+  return mkdir(host.c_str(), 0777) == 0;
 }
 
 BOOL GetVolumeInformationA(LPCSTR, LPSTR, DWORD, LPDWORD, LPDWORD max_component, LPDWORD, LPSTR,
@@ -648,6 +664,7 @@ INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR name, HWND, DLGPROC proc, LPARAM param
   posix::Dialog *outer = state().dialog;
   state().dialog = &dialog;
   proc(dialog.handle, WM_INITDIALOG, 0, param);
+  bool user_gave_up = false;
   while (!dialog.ended) {
     if (!state().queue.empty()) {
       MSG m = state().queue.front();
@@ -656,8 +673,12 @@ INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR name, HWND, DLGPROC proc, LPARAM param
     } else if (state().driver && state().driver(dialog.handle)) {
     } else if (!dialog.timers.empty()) {
       proc(dialog.handle, WM_TIMER, *dialog.timers.begin(), 0);
+    } else if (!user_gave_up && dialog.controls[IDCANCEL].enabled) {
+      // A dialog left waiting for its user: the user gives up with Cancel.
+      user_gave_up = true;
+      posix::deliver(MSG{dialog.handle, WM_COMMAND, IDCANCEL, 0, 0, {0, 0}});
     } else {
-      dialog.ended = true;  // nothing could ever happen: a real dialog would wait forever
+      dialog.ended = true;  // no way out: a real dialog would wait for ever
       dialog.result = -2;
     }
   }
@@ -709,15 +730,35 @@ LRESULT SendDlgItemMessageA(HWND dlg, int id, UINT msg, WPARAM wp, LPARAM) {
   return 0;
 }
 
-LRESULT SendMessageA(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (wnd == HWND_BROADCAST) {
-    std::vector<HWND> targets;
+// A send that reaches a hung window would never return: the stand-in notes
+// it and goes on, so a test can see the wait that had no end.
+static void send_to_each(HWND wnd, UINT msg, WPARAM wp, LPARAM lp, bool abort_if_hung) {
+  std::vector<HWND> targets;
+  if (wnd == HWND_BROADCAST)
     for (auto &w : state().windows) targets.push_back(w.first);
-    for (HWND h : targets) posix::deliver(MSG{h, msg, wp, lp, 0, {0, 0}});
-    return 0;
+  else
+    targets.push_back(wnd);
+  for (HWND h : targets) {
+    auto w = state().windows.find(h);
+    if (w != state().windows.end() && w->second.hung) {
+      if (!abort_if_hung) state().blocked_forever = true;
+      continue;
+    }
+    posix::deliver(MSG{h, msg, wp, lp, 0, {0, 0}});
   }
-  posix::deliver(MSG{wnd, msg, wp, lp, 0, {0, 0}});
+}
+
+LRESULT SendMessageA(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+  send_to_each(wnd, msg, wp, lp, false);
   return 0;
+}
+
+LRESULT SendMessageTimeoutA(HWND wnd, UINT msg, WPARAM wp, LPARAM lp, UINT flags, UINT timeout,
+                            PDWORD_PTR result) {
+  state().send_timeouts.push_back(timeout);
+  if (result) *result = 0;
+  send_to_each(wnd, msg, wp, lp, (flags & SMTO_ABORTIFHUNG) != 0 || timeout != 0);
+  return 1;
 }
 
 BOOL PostMessageA(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {

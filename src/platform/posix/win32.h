@@ -146,6 +146,9 @@ typedef struct tagOFNA {
 
 // Windows and messages
 #define HWND_BROADCAST ((HWND)0xffff)
+#define SMTO_ABORTIFHUNG 0x0002
+typedef ULONG_PTR DWORD_PTR;
+typedef ULONG_PTR *PDWORD_PTR;
 #define WM_PAINT 0x000F
 #define WM_CLOSE 0x0010
 #define WM_ERASEBKGND 0x0014
@@ -244,6 +247,8 @@ UINT GetDlgItemTextA(HWND dlg, int id, LPSTR out, int size);
 BOOL SetWindowTextA(HWND wnd, LPCSTR text);
 LRESULT SendDlgItemMessageA(HWND dlg, int id, UINT msg, WPARAM wp, LPARAM lp);
 LRESULT SendMessageA(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
+LRESULT SendMessageTimeoutA(HWND wnd, UINT msg, WPARAM wp, LPARAM lp, UINT flags, UINT timeout,
+                            PDWORD_PTR result);
 BOOL PostMessageA(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
 BOOL PeekMessageA(LPMSG msg, HWND wnd, UINT first, UINT last, UINT remove);
 BOOL IsDialogMessageA(HWND dlg, LPMSG msg);

@@ -1,0 +1,52 @@
+#!/usr/bin/env python3
+"""hostile.py KIND SFX: replaces the archive of a self-extractor made by mksfx
+with members written by hand, as other archivers (or an attacker) write them.
+KIND paths: parent steps, a directory field without its closing 0xFF, a
+directory entry without a separator and a symbolic link entry. KIND slack: a
+stored member whose declared size hides a second member."""
+import struct
+import sys
+
+
+def crc16(data, crc=0):
+    for b in data:
+        crc ^= b
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
+    return crc
+
+
+def member(name, data=b'', method=b'0', directory=b'', original=None):
+    h = bytearray(b'\0\0-lh' + method + b'-')
+    h += struct.pack('<III', len(data), len(data) if original is None else original, 1000000000)
+    h += bytes([0x20, 2]) + struct.pack('<H', crc16(data if original is None else data[:original])) + b'W'
+    h += struct.pack('<HB', 5, 0)
+    crc_at = len(h)
+    h += b'\0\0' + struct.pack('<HB', 3 + len(name), 1) + name
+    if directory:
+        h += struct.pack('<HB', 3 + len(directory), 2) + directory
+    h += b'\0\0'
+    struct.pack_into('<H', h, 0, len(h))
+    struct.pack_into('<H', h, crc_at, crc16(h))
+    return bytes(h) + data
+
+
+KINDS = {
+    'paths': [
+        member(b'../escape1.txt', b'1'),
+        member(b'a/../../escape2.txt', b'2'),
+        member(b'..\\escape4.txt', b'4'),
+        member(b'escape5.txt', b'5', directory=b'..\xff..\xff'),
+        member(b'../dir/', method=b'd'),
+        member(b'hello.txt', b'amiga', directory=b'subdir\xffsubdir2'),
+        member(b'plaindir', method=b'd'),
+        member(b'link|../../target', method=b'd'),
+        member(b'after.txt', b'after'),
+    ],
+    'slack': [member(b'a.txt', b'0123456789' + member(b'hidden.txt', b'hidden'), original=10)],
+}
+
+kind, path = sys.argv[1], sys.argv[2]
+data = bytearray(open(path, 'rb').read())
+offset = int.from_bytes(data[512:516], 'little')
+open(path, 'wb').write(bytes(data[:offset]) + b''.join(KINDS[kind]) + b'\0\0')

@@ -1,0 +1,198 @@
+// Where the stub writes and what it reports as written, on archives made by
+// other archivers or made to mislead: nothing outside the confirmed
+// directory, both passes walk the same members, odd directory entries and
+// oversized members, and captured texts that fill their fields exactly.
+#include "support.h"
+#include <filesystem>
+#include "archive/archive.h"
+#include "lzh/lzh.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// One member assembled by hand: fields exactly as another archiver may write
+// them, sizes as declared (by default the data's), extra extended headers.
+struct Raw {
+  std::string dir, name;
+  char method = '0';
+  std::string data;
+  int64_t compressed = -1, original = -1, file_crc = -1;
+  std::vector<uint8_t> extra = {};
+};
+
+void put16(std::vector<uint8_t> &b, size_t v) { b.push_back((uint8_t)v), b.push_back((uint8_t)(v >> 8)); }
+void put32(std::vector<uint8_t> &b, uint32_t v) { put16(b, v & 0xFFFF), put16(b, v >> 16); }
+
+std::vector<uint8_t> raw_member(const Raw &r) {
+  std::vector<uint8_t> h = {0, 0, '-', 'l', 'h', (uint8_t)r.method, '-'};
+  put32(h, (uint32_t)(r.compressed < 0 ? r.data.size() : r.compressed));
+  put32(h, (uint32_t)(r.original < 0 ? r.data.size() : r.original));
+  put32(h, 1000000000);
+  h.push_back(0x20), h.push_back(2);
+  put16(h, r.file_crc >= 0 ? (size_t)r.file_crc : crc16((const uint8_t *)r.data.data(), r.data.size()));
+  h.push_back('W');
+  put16(h, 5), h.push_back(0);
+  size_t crc_at = h.size();
+  put16(h, 0);
+  auto ext = [&](uint8_t type, const std::string &text) {
+    put16(h, 3 + text.size()), h.push_back(type);
+    h.insert(h.end(), text.begin(), text.end());
+  };
+  ext(1, r.name);
+  if (!r.dir.empty()) ext(2, r.dir);
+  h.insert(h.end(), r.extra.begin(), r.extra.end());
+  put16(h, 0);
+  h[0] = (uint8_t)h.size(), h[1] = (uint8_t)(h.size() >> 8);
+  uint16_t crc = crc16(h.data(), h.size());
+  h[crc_at] = (uint8_t)crc, h[crc_at + 1] = (uint8_t)(crc >> 8);
+  h.insert(h.end(), r.data.begin(), r.data.end());
+  return h;
+}
+
+std::vector<uint8_t> raw_archive(const std::vector<Raw> &members) {
+  std::vector<uint8_t> out;
+  for (const Raw &r : members) {
+    std::vector<uint8_t> m = raw_member(r);
+    out.insert(out.end(), m.begin(), m.end());
+  }
+  put16(out, 0);
+  return out;
+}
+
+class ContainmentTest : public SfxTest {
+ protected:
+  // Paths below `dir` that a run wrote outside `inside` (its ancestors and
+  // the self-extractor itself aside).
+  std::vector<std::string> written_outside(const std::string &inside) {
+    std::vector<std::string> outside;
+    for (auto &e : fs::recursive_directory_iterator(dir)) {
+      std::string p = e.path().string();
+      bool below = p.compare(0, inside.size() + 1, inside + "/") == 0;
+      bool ancestor = (inside + "/").compare(0, p.size() + 1, p + "/") == 0;
+      if (!below && !ancestor && p != sfx_path && p.compare(0, dir.size() + 7, dir + "/drives") != 0)
+        outside.push_back(p);
+    }
+    return outside;
+  }
+  std::string text(const std::string &path) {
+    std::vector<uint8_t> d = read_file(path);
+    return std::string(d.begin(), d.end());
+  }
+};
+
+TEST_F(ContainmentTest, ParentStepsNeverClimbOutInLongOr83Names) {
+  const std::vector<Raw> members = {
+      {"", "../escape1.txt", '0', "1"},
+      {"", "a/../../escape2.txt", '0', "2"},
+      {"", "..\\escape4.txt", '0', "4"},
+      {"..\xFF..\xFF", "escape5.txt", '0', "5"},
+      {"", ". ./escape6.txt", '0', "6"},
+      {"", "../dir/", 'd', ""},
+      {"", "../../dir2", 'd', ""},
+  };
+  for (DWORD component : {255u, 12u}) {
+    SCOPED_TRACE(component);
+    fs::remove_all(dest);
+    posix::reset();
+    posix::set_module_path(sfx_path);
+    posix::set_max_component_length(component);
+    write_sfx(raw_archive(members));
+    std::string inside = dest + "/deep/er";
+    EXPECT_EQ(run_program("-n " + inside), 1);
+    EXPECT_EQ(box_texts(), std::vector<std::string>{});
+    EXPECT_EQ(written_outside(inside), std::vector<std::string>{});
+    size_t files = 0;
+    for (auto &e : fs::recursive_directory_iterator(inside)) files += e.is_regular_file();
+    EXPECT_EQ(files, 5u);
+  }
+}
+
+TEST_F(ContainmentTest, BothPassesWalkTheMembersTheScanChecked) {
+  // The slack of a member's declared size holds a whole member of its own.
+  std::vector<uint8_t> hidden = raw_member({"", "hidden.txt", '0', "hidden"});
+  Raw stored{"", "a.txt", '0', "0123456789"};
+  stored.data += std::string(hidden.begin(), hidden.end());
+  stored.original = 10;
+  HeaderBlockFields block;
+  block.flags = BLOCK_INTEGRITY_SUM;
+  write_sfx(raw_archive({stored}), block);
+  EXPECT_EQ(run_program("-n " + dest), 0);
+  EXPECT_EQ(box_texts(), std::vector<std::string>{"\"" + sfx_path + "\" Bad header"});
+  EXPECT_FALSE(exists(dest));
+
+  // A compressed stream that ends early: the rest of its declared size, read
+  // a buffer at a time, holds a member where the next buffer would start.
+  const std::string plain = "packed text, packed text, packed text";
+  std::vector<uint8_t> member = member_data(file_member("b.txt", plain, '5'));
+  size_t header_size = member[0] | member[1] << 8;
+  ASSERT_EQ(member[5], '5');
+  Raw packed{"", "b.txt", '5', std::string(member.begin() + (long)header_size, member.end())};
+  packed.data.resize(INPUT_BUFFER_SIZE, 0);
+  packed.data += std::string(hidden.begin(), hidden.end()) + std::string(100, '\0');
+  packed.original = (int64_t)plain.size();
+  packed.file_crc = crc16((const uint8_t *)plain.data(), plain.size());
+  write_sfx(raw_archive({packed}));
+  posix::reset();
+  posix::set_module_path(sfx_path);
+  EXPECT_EQ(run_program("-n " + dest), 1);
+  EXPECT_EQ(box_texts(), std::vector<std::string>{});
+  EXPECT_EQ(text(dest + "/b.txt"), "packed text, packed text, packed text");
+  EXPECT_FALSE(exists(dest + "/hidden.txt"));
+}
+
+TEST_F(ContainmentTest, DirectoryFieldsAndEntriesOfOtherArchivers) {
+  write_sfx(raw_archive({
+      {"docs\xFFimg\xFF", "a.bmp", '0', "a"},  // the usual closing 0xFF
+      {"subdir\xFFsubdir2", "hello.txt", '0', "b"},  // LhA for the Amiga: none
+      {"", "plaindir", 'd', ""},  // a directory entry without a separator
+      {"", "link|../../target", 'd', ""},  // LHa for UNIX: a symbolic link
+      {"", "after.txt", '0', "c"},
+  }));
+  EXPECT_EQ(run_program("-n " + dest), 1);
+  EXPECT_EQ(box_texts(), std::vector<std::string>{});
+  EXPECT_EQ(text(dest + "/docs/img/a.bmp"), "a");
+  EXPECT_EQ(text(dest + "/subdir/subdir2/hello.txt"), "b");
+  EXPECT_TRUE(fs::is_directory(dest + "/plaindir"));
+  EXPECT_EQ(text(dest + "/after.txt"), "c");
+  EXPECT_EQ(written_outside(dest), std::vector<std::string>{});
+  size_t entries = 0;
+  for (auto &e : fs::directory_iterator(dest)) entries += e.path().filename().string().find("link") == 0;
+  EXPECT_EQ(entries, 0u);
+}
+
+TEST_F(ContainmentTest, MemberOf4GiBOrMoreIsRefusedBeforeAnythingIsWritten) {
+  Raw big{"", "zero.bin", '0', std::string(1000, '\0')};
+  big.extra = {19, 0, 0x42};  // 64-bit sizes: 4 GiB + 1000 each
+  for (int twice = 0; twice < 2; ++twice) put32(big.extra, 1000), put32(big.extra, 1);
+  write_sfx(raw_archive({{"", "first.txt", '0', "x"}, big}));
+  EXPECT_EQ(run_program("-n " + dest), 0);
+  EXPECT_EQ(box_texts(), std::vector<std::string>{"\"" + sfx_path + "\" Bad header"});
+  EXPECT_FALSE(exists(dest));
+}
+
+// A captured text keeps at most its field less one byte, whatever the chunk,
+// and never touches the field that follows.
+TEST_F(ContainmentTest, CapturedTextsFillTheirFieldAndNoMore) {
+  make_context();
+  struct Row {
+    BYTE sink;
+    char *field;
+    size_t size;
+    char *next;
+  } rows[] = {{SINK_MESSAGE, ctx->text_scratch, sizeof(ctx->text_scratch), ctx->script_text},
+              {SINK_SCRIPT, ctx->script_text, sizeof(ctx->script_text), ctx->program_path}};
+  for (const Row &r : rows) {
+    for (size_t count : {r.size - 1, r.size, r.size + 1}) {
+      SCOPED_TRACE(count);
+      memset(r.next, 'N', 8);
+      std::vector<BYTE> bytes(count, 'x');
+      ctx->sink_mode = r.sink;
+      write_output(bytes.data(), (DWORD)count, NO_FILE);
+      EXPECT_EQ(strlen(r.field), r.size - 1);
+      EXPECT_EQ(std::string(r.next, 8), "NNNNNNNN");
+    }
+  }
+}
+
+}  // namespace
