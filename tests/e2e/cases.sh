@@ -48,7 +48,12 @@ run_bg() {
 }
 trap 'kill $(jobs -p) 2>/dev/null' EXIT
 
-build() { "$MKSFX" --stub "$STUB" --title "$TITLE" -o "$WORK/sfx.exe" "$@" || fail "mksfx failed"; }
+# build [OPTIONS] in: the self-extractor of in/'s contents.
+build() {
+  local args=("$@")
+  [ "${args[-1]}" = in ] && args[-1]=. && args=(-C in "${args[@]}")
+  "$MKSFX" --stub "$STUB" --title "$TITLE" -o "$WORK/sfx.exe" "${args[@]}" || fail "mksfx failed"
+}
 same_tree() { diff -r "$WORK/in" "$DEST" >/dev/null || fail "extracted tree differs"; }
 
 case $CASE in
@@ -252,7 +257,7 @@ class_win32s)
   # Wine reports platform 0 (Win32s) to a program set to "win31".
   cp "$SFX_ROOT/README.md" in/viewer.exe
   printf '$ClassTitle=Register\r\n$Class=.QrS,Qrs document,viewer.exe,QrsFile\r\n' > script.txt
-  "$MKSFX" --stub "$STUB" --title "$TITLE" --script script.txt -o "$WORK/win31sfx.exe" in || fail "mksfx failed"
+  "$MKSFX" --stub "$STUB" --title "$TITLE" --script script.txt -o "$WORK/win31sfx.exe" -C in . || fail "mksfx failed"
   WINEDEBUG=-all "$WINE64" reg add 'HKCU\Software\Wine\AppDefaults\win31sfx.exe' /v Version /d win31 /f >/dev/null 2>&1
   wine_run "$LOG" win31sfx.exe -n "$DEST_WIN"
   expect_status $? 1

@@ -58,9 +58,30 @@ TEST_F(MksfxTest, EveryMethodRoundTripsThroughLhasaAnd7z) {
       std::string extract = tool == "lhasa" ? "cd " + out + " && lhasa xq " + archive
                                             : "7z x -y -o" + out + " " + archive;
       ASSERT_EQ(shell(extract), 0) << tool;
-      EXPECT_EQ(shell("diff -r " + in + " " + out), 0) << tool << " extracted something else";
+      EXPECT_EQ(shell("diff -r " + in + " " + out + "/in"), 0) << tool << " extracted something else";
     }
     EXPECT_EQ(shell(mksfx + " --test " + archive), 0);
+  }
+}
+
+// As tar and zip do: a directory argument keeps its name; "." and -C pack
+// a directory's contents.
+TEST_F(MksfxTest, DirectoryArgumentsKeepTheirName) {
+  fs::create_directories(dir + "/pkg/sub");
+  write_text(dir + "/pkg/sub/s.txt", "s");
+  write_text(dir + "/top.txt", "t");
+  struct Row {
+    std::string arguments, listing;
+  } rows[] = {
+      {dir + "/pkg/ " + dir + "/top.txt", "pkg/ pkg/sub/ pkg/sub/s.txt top.txt"},
+      {"-C " + dir + "/pkg .", "sub/ sub/s.txt"},
+      {"-C " + dir + " pkg/sub top.txt", "sub/ sub/s.txt top.txt"},
+  };
+  for (const Row &r : rows) {
+    std::string archive = dir + "/r.lzh";
+    ASSERT_EQ(shell(mksfx + " --archive-only -o " + archive + " " + r.arguments), 0) << r.arguments;
+    std::string names = capture(mksfx + " --list " + archive + " | awk 'NF == 5 {print $5}' | xargs");
+    EXPECT_EQ(names, r.listing + "\n") << r.arguments;
   }
 }
 
@@ -131,7 +152,13 @@ TEST_F(MksfxTest, ErrorsNameTheProblemAndLeaveNoOutput) {
   write_text(deep + "/" + std::string(200, 'n'), "x");
   fs::create_directories(deep + "/" + std::string(60, 'd'));
   write_text(deep + "/" + std::string(60, 'd') + "/" + std::string(199, 'n'), "x");
+  fs::create_directories(dir + "/twin");
+  write_text(dir + "/twin/README.TXT", "upper");
+  write_text(dir + "/twin/readme.txt", "lower");
+  write_text(dir + "/twin/Big.txt", "another big.txt");
   const std::pair<std::string, std::string> cases[] = {
+      {"--archive-only -o " + out + " " + dir + "/twin", "would both extract to twin/"},
+      {"--archive-only -o " + out + " " + dir + "/big.txt " + dir + "/twin/Big.txt", "would both extract to Big.txt"},
       {"-o " + out + " " + dir + "/missing", "missing: No such file"},
       {"--bogus -o " + out + " " + dir, "unknown option --bogus"},
       {"--method lh9 -o " + out + " " + dir + "/one", "unknown method lh9"},

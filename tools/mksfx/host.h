@@ -6,6 +6,12 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+constexpr bool HOST_WINDOWS = true;
+#else
+constexpr bool HOST_WINDOWS = false;
+#endif
+
 struct FileFacts {
   bool exists = false, directory = false, regular = false, writable = true;
   uint64_t size = 0;

@@ -3,6 +3,7 @@
 // a plain .lzh archive; lists and tests existing ones.
 #include <algorithm>
 #include <atomic>
+#include <map>
 #include <thread>
 #include <cerrno>
 #include <cstdio>
@@ -18,13 +19,17 @@
 namespace {
 
 const char USAGE[] =
-    "usage: mksfx -o OUT.exe [options] PATH...\n"
+    "usage: mksfx -o OUT.exe [options] [-C DIR] PATH...\n"
     "       mksfx --list FILE | --test FILE\n"
     "\n"
-    "Packs each PATH into a self-extractor: a directory contributes its contents\n"
-    "(member paths relative to it, empty directories included), a file itself.\n"
+    "Packs each PATH into a self-extractor under its own name (the last part of\n"
+    "the path): a file as itself, a directory with everything in it, empty\n"
+    "directories included; \".\" packs a directory's contents. Two inputs that\n"
+    "would extract to one path on Windows (names that differ only in case) are\n"
+    "refused.\n"
     "\n"
     "  -o, --output FILE       the file to write (required when packing)\n"
+    "  -C DIR                  take the PATHs that follow from DIR\n"
     "  --stub FILE             stub to copy (default: sfxstub32.exe beside mksfx)\n"
     "  --archive-only          write a plain .lzh archive, no stub\n"
     "  --method lh0|lh5|lh6|lh7  compression (default lh7); incompressible files are stored\n"
@@ -54,7 +59,8 @@ struct Options {
   uint32_t time = 0;
   bool cap_time = false;
   uint32_t cap = 0;
-  std::vector<std::string> inputs;
+  std::vector<std::string> inputs;  // each as its source path and the name it was given by
+  std::vector<std::string> input_names;
 };
 
 struct Failure {
@@ -198,17 +204,54 @@ std::vector<PackedMember> pack_in_parallel(const std::vector<Input> &inputs, cha
   return packed;
 }
 
+// The name an argument is stored under: its last part; empty for ".", ".."
+// and a root, whose contents are packed without a name of their own.
+std::string own_name(std::string arg) {
+  auto separator = [](char c) { return c == '/' || (HOST_WINDOWS && c == '\\'); };
+  while (arg.size() > 1 && separator(arg.back())) arg.pop_back();
+  size_t cut = arg.size();
+  while (cut > 0 && !separator(arg[cut - 1])) --cut;
+  std::string name = arg.substr(cut);
+  if (HOST_WINDOWS && name.size() == 2 && name[1] == ':') name.clear();
+  return name == "." || name == ".." || separator(name[0]) ? "" : name;
+}
+
+// Windows compares names without regard to case and takes '/' for '\\':
+// two members that compare equal so would be one file there.
+std::string windows_key(const std::string &path, const std::string &codepage) {
+  std::string key;
+  for (size_t i = 0; i < path.size(); ++i) {
+    unsigned char c = (unsigned char)path[i];
+    if (codepage == "932" && ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) && i + 1 < path.size()) {
+      key += path.substr(i++, 2);  // a double-byte pair stays as it is
+      continue;
+    }
+    key += c == '\\' ? '/' : (char)(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  }
+  while (!key.empty() && key.back() == '/') key.pop_back();
+  return key;
+}
+
+void refuse_duplicates(const std::vector<Input> &inputs, const std::string &codepage) {
+  std::map<std::string, const Input *> seen;
+  for (const Input &in : inputs) {
+    auto [at, fresh] = seen.emplace(windows_key(in.member.path, codepage), &in);
+    if (!fresh)
+      fail(at->second->source + " and " + in.source + " would both extract to " + in.member.path);
+  }
+}
+
 std::vector<uint8_t> build(const Options &o) {
   std::vector<Input> inputs;
-  for (const std::string &arg : o.inputs) {
-    FileFacts st = facts_of(arg);
-    if (st.directory) {
-      collect(arg, "", o, &inputs);
-    } else {
-      std::string base = arg.substr(arg.rfind('/') == std::string::npos ? 0 : arg.rfind('/') + 1);
-      add_input(arg, base, st, o, &inputs);
-    }
+  for (size_t i = 0; i < o.inputs.size(); ++i) {
+    const std::string &source = o.inputs[i];
+    FileFacts st = facts_of(source);
+    std::string name = own_name(o.input_names[i]);
+    if (!name.empty()) add_input(source, name, st, o, &inputs);
+    else if (!st.directory) fail(source + ": a file needs a name");
+    if (st.directory) collect(source, name.empty() ? "" : name + "/", o, &inputs);
   }
+  refuse_duplicates(inputs, o.codepage);
   char letter = o.method[2];
   std::vector<uint8_t> members;
   uint16_t sum = 0, crc = 0;
@@ -249,7 +292,7 @@ std::vector<uint8_t> build(const Options &o) {
 Options parse(int argc, char **argv, std::string *inspect, bool *test) {
   Options o;
   o.stub = default_stub();
-  std::string title, caption, dir, run;
+  std::string title, caption, dir, run, from;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&]() -> std::string {
@@ -260,6 +303,7 @@ Options parse(int argc, char **argv, std::string *inspect, bool *test) {
       fputs(USAGE, stdout);
       exit(0);
     } else if (a == "-o" || a == "--output") o.output = value();
+    else if (a == "-C") from = value();
     else if (a == "--stub") o.stub = value();
     else if (a == "--archive-only") o.archive_only = true;
     else if (a == "--method") o.method = value();
@@ -278,7 +322,11 @@ Options parse(int argc, char **argv, std::string *inspect, bool *test) {
     else if (a == "--time") o.pin_time = true, o.time = parse_number(value(), a);
     else if (a == "--list" || a == "--test") *test = a == "--test", *inspect = value();
     else if (a.size() > 1 && a[0] == '-') fail("unknown option " + a);
-    else o.inputs.push_back(a);
+    else {
+      bool absolute = a[0] == '/' || (HOST_WINDOWS && (a[0] == '\\' || (a.size() > 1 && a[1] == ':')));
+      o.inputs.push_back(from.empty() || absolute ? a : from + "/" + a);
+      o.input_names.push_back(a);
+    }
   }
   if (!inspect->empty()) return o;
   if (o.method != "lh0" && o.method != "lh5" && o.method != "lh6" && o.method != "lh7")
