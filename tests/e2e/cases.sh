@@ -312,6 +312,17 @@ mksfx_windows)
   cmp -s windows.lzh linux.lzh || fail "the two builds wrote different archives"
   "$MKSFX" --test windows.lzh >/dev/null || fail "the Windows build's archive does not test"
   ;;
+extract_native)
+  # mksfx --extract gives the tree the stub gives under Windows, times included.
+  build --method lh7 in
+  wine_run "$LOG" sfx.exe -n "$DEST_WIN"
+  expect_status $? 1
+  "$MKSFX" --extract sfx.exe -C native >/dev/null || fail "mksfx --extract failed"
+  diff -r "$DEST" native >/dev/null || fail "the trees differ: $(diff -r "$DEST" native | head -3)"
+  (cd "$DEST" && find . -printf '%p %y %T@\n' | sort) > wine.times
+  (cd native && find . -type f -printf '%p %y %T@\n' | sort) > native.times
+  grep ' f ' wine.times | diff - native.times >/dev/null || fail "file times differ"
+  ;;
 hostile_paths)
   # Parent steps stay inside, directory fields and entries of other archivers.
   build in

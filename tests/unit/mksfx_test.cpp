@@ -85,6 +85,85 @@ TEST_F(MksfxTest, DirectoryArgumentsKeepTheirName) {
   }
 }
 
+// --extract runs the stub's member loop: parent steps stay inside, and a
+// member that names a place of its own (here a rooted path) is refused.
+TEST_F(MksfxTest, ExtractWritesNothingOutsideTheDestination) {
+  std::vector<uint8_t> seed = read_file(std::string(SFX_SOURCE_DIR) + "/tests/fuzz/corpus/fuzz_sfx/escapes");
+  ASSERT_GT(seed.size(), 2u);
+  write_file(dir + "/hostile.lzh", std::vector<uint8_t>(seed.begin() + 2, seed.end()));
+  std::string output = capture(mksfx + " --extract " + dir + "/hostile.lzh -C " + dir + "/a/b/out 2>&1; echo status=$?");
+  EXPECT_NE(output.find("host/share/x.txt\" Open ERROR"), std::string::npos) << output;
+  EXPECT_NE(output.find("status=1"), std::string::npos) << output;
+  std::vector<std::string> outside;
+  for (auto &e : fs::recursive_directory_iterator(dir)) {
+    std::string p = e.path().string();
+    if (p != dir + "/a" && p != dir + "/a/b" && p.rfind(dir + "/a/b/out", 0) != 0 && p != dir + "/hostile.lzh")
+      outside.push_back(p);
+  }
+  EXPECT_EQ(outside, std::vector<std::string>{});
+  EXPECT_TRUE(exists(dir + "/a/b/out/_./escape1.txt"));
+}
+
+// --from-archive wraps an archive unchanged, and refuses one the stub would
+// not extract as meant, naming the member and the reason.
+TEST_F(MksfxTest, FromArchiveWrapsWholeArchivesAndNamesWhatItRefuses) {
+  write_text(dir + "/one.txt", "one, one, one, one, one, one");
+  std::string good = dir + "/good.lzh", out = dir + "/w.exe";
+  ASSERT_EQ(shell(mksfx + " --archive-only --method lh0 -o " + good + " " + dir + "/one.txt"), 0);
+  std::vector<uint8_t> archive = read_file(good);
+  auto patched = [&](size_t at, uint8_t value) {  // one header byte, the header CRC made good again
+    std::vector<uint8_t> b = archive;
+    b[at] = value;
+    size_t size = b[0] | b[1] << 8, crc_at = 0;
+    for (size_t e = 24; b[e] | b[e + 1] << 8; e += b[e] | b[e + 1] << 8)
+      if (b[e + 2] == 0) crc_at = e + 3;
+    b[crc_at] = b[crc_at + 1] = 0;
+    uint16_t crc = crc16(b.data(), size);
+    b[crc_at] = (uint8_t)crc, b[crc_at + 1] = (uint8_t)(crc >> 8);
+    return b;
+  };
+  std::vector<uint8_t> damaged = archive;
+  damaged[damaged.size() - 5] ^= 1;
+  std::vector<uint8_t> seed = read_file(std::string(SFX_SOURCE_DIR) + "/tests/fuzz/corpus/fuzz_sfx/escapes");
+  const std::pair<std::vector<uint8_t>, std::string> rows[] = {
+      {patched(20, 1), "one.txt: header level 1, not 2"},
+      {patched(5, '1'), "member 1: "},  // -lh1-: "Bad header"
+      {damaged, "one.txt: CRC ERROR"},
+      {std::vector<uint8_t>(seed.begin() + 2, seed.end()), "../escape1.txt: a \"..\" step"},
+  };
+  for (const auto &r : rows) {
+    write_file(dir + "/in.lzh", r.first);
+    std::string output = capture(mksfx + " --stub " SFX_DIST_DIR "/sfxstub32.exe --from-archive " + dir +
+                                 "/in.lzh -o " + out + " 2>&1; echo status=$?");
+    EXPECT_NE(output.find(r.second), std::string::npos) << output;
+    EXPECT_NE(output.find("status=2"), std::string::npos) << output;
+    EXPECT_FALSE(exists(out));
+  }
+  ASSERT_EQ(shell(mksfx + " --stub " SFX_DIST_DIR "/sfxstub32.exe --integrity-sum --from-archive " + good +
+                  " -o " + out),
+            0);
+  std::vector<uint8_t> sfx = read_file(out);
+  uint32_t offset = read_u32(&sfx[512]);
+  EXPECT_TRUE(std::equal(archive.begin(), archive.end(), sfx.begin() + offset + 2));
+  EXPECT_EQ(sfx.size(), offset + 2 + archive.size());
+  EXPECT_EQ(sfx[offset] | sfx[offset + 1] << 8, archive[21] | archive[22] << 8);  // one member: its CRC
+  EXPECT_EQ(shell(mksfx + " --test " + out), 0);
+}
+
+// The progress line rewrites itself on a terminal only; the summary comes
+// always, unless -q.
+TEST_F(MksfxTest, ProgressOnlyOnATerminalAndOneSummary) {
+  write_file(dir + "/noise.bin", pattern_bytes(1000000, 3));
+  std::string pack = mksfx + " --archive-only -o " + dir + "/p.lzh " + dir + "/noise.bin";
+  std::string on_terminal = capture("script -qec '" + pack + "' /dev/null");
+  std::string plain = capture(pack + " 2>&1"), quiet = capture(pack + " -q 2>&1");
+  EXPECT_NE(on_terminal.find(" MB of 1.0 MB "), std::string::npos) << on_terminal;
+  EXPECT_NE(on_terminal.find("1 members, 1000000 bytes in"), std::string::npos) << on_terminal;
+  EXPECT_EQ(plain.find(" MB of "), std::string::npos) << plain;
+  EXPECT_NE(plain.find("1 members, 1000000 bytes in"), std::string::npos) << plain;
+  EXPECT_EQ(quiet, "");
+}
+
 TEST_F(MksfxTest, HeaderBytesAsLaidOutByHand) {
   write_text(dir + "/a.txt", "abc");
   std::string archive = dir + "/one.lzh";

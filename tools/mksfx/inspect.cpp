@@ -1,7 +1,9 @@
-// mksfx --list and --test: read a self-extractor or a plain archive with the
-// stub's own reading and decoding code, through the POSIX stand-in.
+// mksfx --list, --test and the check before --from-archive: read a
+// self-extractor or a plain archive with the stub's own reading and decoding
+// code, through the POSIX stand-in.
 #include "inspect.h"
 #include <cstdio>
+#include "progress.h"
 #include <cstring>
 #include "archive/archive.h"
 #include "lzh/lzh.h"
@@ -10,9 +12,129 @@
 
 namespace {
 
+const char *method_name(const BYTE *header) {
+  static char name[6];
+  memcpy(name, header + HDR_METHOD, 5);
+  name[5] = 0;
+  return name;
+}
+
+enum class Walk { list, test, wrap, count };
+uint64_t counted_bytes;  // Walk::count: the members' uncompressed sizes
+
+bool climbs(const char *path) {
+  for (const char *p = path; *p;) {
+    const char *end = p;
+    while (*end && *end != '/' && *end != '\\') ++end;
+    if (end - p == 2 && p[0] == '.' && p[1] == '.') return true;
+    p = *end ? end + 1 : end;
+  }
+  return false;
+}
+
+// Reads every member as the stub's scan pass does; with test and wrap also
+// decodes each one and checks its CRC. Wrap stops at the first member the
+// stub could not extract as it was meant, and says which and why.
+int walk(Walk mode, std::string *problem) {
+  int bad = 0, members = 0;
+  for (;;) {
+    HeaderResult r = read_member_header();
+    if (r == HEADER_END) break;
+    if (r == HEADER_FAILED && mode == Walk::wrap) {
+      const auto &boxes = posix::message_boxes();
+      *problem = "member " + std::to_string(members + 1) + ": " +
+                 (boxes.empty() ? std::string("unreadable") : boxes.back().text);
+      return 1;
+    }
+    if (r == HEADER_FAILED) return 1;
+    ++members;
+    const BYTE *h = ctx->header_buffer;
+    BYTE method = h[HDR_METHOD_LETTER];
+    integrity_sum ^= read_u16(h + HDR_FILE_CRC);
+    if (mode == Walk::wrap && h[HDR_LEVEL] != 2) {
+      *problem = std::string(ctx->member_path) + ": header level " + std::to_string(h[HDR_LEVEL]) + ", not 2";
+      return 1;
+    }
+    if (mode == Walk::wrap && climbs(ctx->member_path)) {
+      *problem = std::string(ctx->member_path) + ": a \"..\" step would leave the destination";
+      return 1;
+    }
+    bool ok = true;
+    LONG data_start = _llseek(ctx->archive_file, 0, FILE_CURRENT);
+    counted_bytes += method == 'd' ? 0 : read_u32(h + HDR_UNCOMPRESSED);
+    if (mode != Walk::list && mode != Walk::count && method != 'd') {
+      ctx->output_file = CreateFileA("/dev/null", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+      ctx->sink_mode = SINK_NONE;
+      ctx->running_crc = 0;
+      ctx->input_pos = (DWORD)-1;
+      if (method == '0') copy_stored((LONG)read_u32(h + HDR_UNCOMPRESSED));
+      else decode_member();
+      CloseHandle(ctx->output_file);
+      ctx->output_file = NO_FILE;
+      ok = ctx->running_crc == read_u16(h + HDR_FILE_CRC);
+    }
+    // The next header stands where the declared data ends, as in the stub.
+    if (data_start == -1 ||
+        _llseek(ctx->archive_file, data_start + (LONG)read_u32(h + HDR_COMPRESSED), FILE_BEGIN) == -1)
+      return 1;
+    if (mode == Walk::wrap && !ok) {
+      *problem = std::string(ctx->member_path) + ": CRC ERROR";
+      return 1;
+    }
+    if (mode == Walk::list || mode == Walk::test)
+      printf("%s %10u %10u %04X %s%s\n", method_name(h), read_u32(h + HDR_UNCOMPRESSED),
+             read_u32(h + HDR_COMPRESSED), read_u16(h + HDR_FILE_CRC), ctx->member_path,
+             mode == Walk::test ? (ok ? "  OK" : "  CRC ERROR") : "");
+    bad += !ok;
+  }
+  if (mode == Walk::list || mode == Walk::test) printf("%d members\n", members);
+  return bad ? 1 : 0;
+}
+
+// Runs `walk` over the archive in path with a fresh stand-in and context.
+int walk_archive(const char *path, Walk mode, uint16_t *sum_out, std::string *error) {
+  uint32_t offset;
+  uint8_t flags;
+  if (!locate_archive(path, &offset, &flags, error)) return 2;
+  posix::reset();
+  counted_bytes = 0;
+  if (mode == Walk::wrap || mode == Walk::count) unsetenv("SFX_ECHO_MESSAGES");
+  else setenv("SFX_ECHO_MESSAGES", "1", 1);
+  ctx = (SfxContext *)LocalAlloc(LPTR, sizeof(SfxContext));
+  lstrcpynA(ctx->module_path, path, sizeof(ctx->module_path));
+  lstrcpyA(ctx->window_title, "mksfx");
+  ctx->output_file = NO_FILE;
+  int status = posix::run([&] {
+    ctx->archive_file = _lopen(path, OF_READ);
+    if (ctx->archive_file == HFILE_ERROR || _llseek(ctx->archive_file, (LONG)offset, FILE_BEGIN) == -1) {
+      *error = std::string("cannot read ") + path;
+      ExitProcess(2);
+    }
+    BYTE sum[2] = {};
+    if (flags & FLAG_INTEGRITY_SUM) _lread(ctx->archive_file, sum, 2);
+    build_crc_table(CRC16_POLY);
+    integrity_sum = 0;
+    int result = walk(mode, error);
+    if (result == 0 && (flags & FLAG_INTEGRITY_SUM) && integrity_sum != read_u16(sum)) {
+      fprintf(stderr, "integrity sum differs: Tampered DATA\n");
+      result = 1;
+    }
+    if (sum_out) *sum_out = integrity_sum;
+    _lclose(ctx->archive_file);
+    ExitProcess((UINT)result);
+  });
+  release_member_header();
+  LocalFree(ctx);
+  ctx = nullptr;
+  return status;
+}
+
+}  // namespace
+
 // The archive offset: from the header block of a self-extractor, 0 for a
 // plain archive.
-bool locate_archive(const char *path, DWORD *offset, BYTE *flags, std::string *error) {
+bool locate_archive(const char *path, uint32_t *offset, uint8_t *flags, std::string *error) {
   FILE *f = fopen(path, "rb");
   if (!f) {
     *error = std::string("cannot open ") + path;
@@ -40,80 +162,23 @@ bool locate_archive(const char *path, DWORD *offset, BYTE *flags, std::string *e
   return true;
 }
 
-const char *method_name(const BYTE *header) {
-  static char name[6];
-  memcpy(name, header + HDR_METHOD, 5);
-  name[5] = 0;
-  return name;
+uint64_t archive_data_bytes(const char *path) {
+  std::string error;
+  walk_archive(path, Walk::count, nullptr, &error);
+  return counted_bytes;
 }
 
-int walk(bool test) {
-  int bad = 0, members = 0;
-  for (;;) {
-    HeaderResult r = read_member_header();
-    if (r == HEADER_END) break;
-    if (r == HEADER_FAILED) return 1;
-    ++members;
-    const BYTE *h = ctx->header_buffer;
-    BYTE method = h[HDR_METHOD_LETTER];
-    integrity_sum ^= read_u16(h + HDR_FILE_CRC);
-    bool ok = true;
-    if (test && method != 'd') {
-      ctx->output_file = CreateFileA("/dev/null", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-      ctx->sink_mode = SINK_NONE;
-      ctx->running_crc = 0;
-      ctx->input_pos = (DWORD)-1;
-      if (method == '0') copy_stored((LONG)read_u32(h + HDR_UNCOMPRESSED));
-      else decode_member();
-      CloseHandle(ctx->output_file);
-      ctx->output_file = NO_FILE;
-      ok = ctx->running_crc == read_u16(h + HDR_FILE_CRC);
-    } else {
-      LONG here = _llseek(ctx->archive_file, 0, FILE_CURRENT);
-      if (_llseek(ctx->archive_file, here + (LONG)read_u32(h + HDR_COMPRESSED), FILE_BEGIN) == -1) return 1;
-    }
-    printf("%s %10u %10u %04X %s%s\n", method_name(h), read_u32(h + HDR_UNCOMPRESSED),
-           read_u32(h + HDR_COMPRESSED), read_u16(h + HDR_FILE_CRC), ctx->member_path,
-           test ? (ok ? "  OK" : "  CRC ERROR") : "");
-    bad += !ok;
-  }
-  printf("%d members\n", members);
-  return bad ? 1 : 0;
-}
-
-}  // namespace
-
-int inspect_archive(const char *path, bool test, std::string *error) {
-  DWORD offset;
-  BYTE flags;
-  if (!locate_archive(path, &offset, &flags, error)) return 2;
-  posix::reset();
-  setenv("SFX_ECHO_MESSAGES", "1", 1);
-  ctx = (SfxContext *)LocalAlloc(LPTR, sizeof(SfxContext));
-  lstrcpynA(ctx->module_path, path, sizeof(ctx->module_path));
-  lstrcpyA(ctx->window_title, "mksfx");
-  ctx->output_file = NO_FILE;
-  int status = posix::run([&] {
-    ctx->archive_file = _lopen(path, OF_READ);
-    if (ctx->archive_file == HFILE_ERROR || _llseek(ctx->archive_file, (LONG)offset, FILE_BEGIN) == -1) {
-      *error = std::string("cannot read ") + path;
-      ExitProcess(2);
-    }
-    BYTE sum[2] = {};
-    if (flags & FLAG_INTEGRITY_SUM) _lread(ctx->archive_file, sum, 2);
-    build_crc_table(CRC16_POLY);
-    integrity_sum = 0;
-    int result = walk(test);
-    if (result == 0 && (flags & FLAG_INTEGRITY_SUM) && integrity_sum != read_u16(sum)) {
-      fprintf(stderr, "integrity sum differs: Tampered DATA\n");
-      result = 1;
-    }
-    _lclose(ctx->archive_file);
-    ExitProcess((UINT)result);
-  });
-  release_member_header();
-  LocalFree(ctx);
-  ctx = nullptr;
+int inspect_archive(const char *path, bool test, bool show_progress, std::string *error) {
+  if (!test) return walk_archive(path, Walk::list, nullptr, error);
+  Progress progress;  // counts what the decoder writes to /dev/null through the stand-in
+  progress.counter = &posix::written_bytes;
+  progress.base = posix::written_bytes;
+  progress_begin(&progress, archive_data_bytes(path), show_progress);
+  int status = walk_archive(path, Walk::test, nullptr, error);
+  progress_end(&progress);
   return status;
+}
+
+int check_for_wrapping(const char *path, uint16_t *sum, std::string *error) {
+  return walk_archive(path, Walk::wrap, sum, error);
 }

@@ -476,6 +476,8 @@ std::vector<uint8_t> huffman_lengths(const std::vector<uint32_t> &freq_in, unsig
 // (or the previous chunk's codes), then under the codes that parse gives;
 // the tokens are then cut into blocks where new codes pay. Inside a match of
 // NICE_LENGTH or more no further matches are gathered.
+thread_local std::atomic<uint64_t> *lzh_encode_progress = nullptr;
+
 std::vector<uint8_t> lzh_encode(const uint8_t *data, size_t size, const MethodParams &m) {
   std::vector<uint8_t> out;
   BitWriter writer(&out);
@@ -510,6 +512,7 @@ std::vector<uint8_t> lzh_encode(const uint8_t *data, size_t size, const MethodPa
                          huffman_lengths(counts.position, MAX_CODE_LENGTH));
     }
     write_blocks(writer, tokens, m);
+    if (lzh_encode_progress) *lzh_encode_progress += end - start;
     start = end;
   }
   writer.flush();

@@ -1,6 +1,7 @@
 // The builder's LZH encoder: LZ77 matching over binary trees with a
 // cost-based parse, then static-Huffman blocks in the -lh5-/-lh6-/-lh7- layout.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -13,6 +14,10 @@ struct MethodParams {
 };
 
 const MethodParams *method_params(char letter);  // null for other letters
+
+// Where lzh_encode, on this thread, adds the bytes of each chunk it has
+// parsed; null: nowhere. Every call covers all of its input.
+extern thread_local std::atomic<uint64_t> *lzh_encode_progress;
 
 // Compresses `size` bytes; the result is the member's compressed data.
 std::vector<uint8_t> lzh_encode(const uint8_t *data, size_t size, const MethodParams &method);

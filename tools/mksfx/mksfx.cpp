@@ -3,6 +3,7 @@
 // a plain .lzh archive; lists and tests existing ones.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <thread>
 #include <cerrno>
@@ -12,8 +13,11 @@
 #include <string>
 #include <vector>
 #include "archive_writer.h"
+#include "extract.h"
 #include "host.h"
 #include "inspect.h"
+#include "lzh_encoder.h"
+#include "progress.h"
 #include "stub_layout.h"
 
 namespace {
@@ -21,6 +25,7 @@ namespace {
 const char USAGE[] =
     "usage: mksfx -o OUT.exe [options] [-C DIR] PATH...\n"
     "       mksfx --list FILE | --test FILE\n"
+    "       mksfx --extract FILE [-C DIR] [--overwrite=ask|all|never]\n"
     "\n"
     "Packs each PATH into a self-extractor under its own name (the last part of\n"
     "the path): a file as itself, a directory with everything in it, empty\n"
@@ -29,6 +34,7 @@ const char USAGE[] =
     "refused.\n"
     "\n"
     "  -o, --output FILE       the file to write (required when packing)\n"
+    "  -q, --quiet             no progress line (shown only on a terminal) and no summary\n"
     "  -C DIR                  take the PATHs that follow from DIR\n"
     "  --stub FILE             stub to copy (default: sfxstub32.exe beside mksfx)\n"
     "  --archive-only          write a plain .lzh archive, no stub\n"
@@ -47,13 +53,21 @@ const char USAGE[] =
     "  --codepage 1252|932     code page of stored names and texts (default 1252)\n"
     "  --time SECONDS          store this time (seconds since 1970) for every member;\n"
     "                          otherwise SOURCE_DATE_EPOCH, when set, caps every time\n"
+    "  --from-archive FILE     put this level-2 archive behind the stub unchanged, once\n"
+    "                          the stub's own code has read and checked every member\n"
     "  --list FILE             list the members of a self-extractor or archive\n"
     "  --test FILE             decode every member and check its CRC (status 0: all good)\n"
+    "  --extract FILE          extract it with the stub's own code into DIR (-C, default .);\n"
+    "                          nothing is written outside DIR (status 0: all extracted)\n"
+    "  --overwrite=MODE        with --extract, existing files: ask (default), all, never\n"
     "  -h, --help              this text\n";
 
 struct Options {
+  std::string extract, from, from_archive;  // --extract FILE, -C DIR, --from-archive FILE
+  Overwrite overwrite = Overwrite::ask;
   std::string output, stub, method = "lh7", codepage = "1252", message, script;
   bool archive_only = false;
+  bool progress = false, quiet = false;
   HeaderBlockFields block;
   bool pin_time = false;
   uint32_t time = 0;
@@ -112,6 +126,7 @@ uint32_t member_time(const FileFacts &st, const Options &o) {
 struct Input {
   std::string source;  // host path
   Member member;
+  uint64_t size = 0;
 };
 
 void add_input(const std::string &source, const std::string &name, const FileFacts &st,
@@ -126,6 +141,7 @@ void add_input(const std::string &source, const std::string &name, const FileFac
   uint64_t ft = FILETIME_1970 + (uint64_t)in.member.time * 10000000ull;
   for (uint64_t &t : in.member.file_times) t = ft;
   in.member.attribute = in.member.directory ? 0x10 : 0x20;
+  in.size = in.member.directory ? 0 : st.size;
   if (!st.writable) in.member.attribute |= 0x01;
   if (!in.member.directory && st.size >= 0x100000000ull) fail(source + ": 4 GiB or larger");
   out->push_back(in);
@@ -181,16 +197,18 @@ struct PackedMember {
 
 // Members are independent, so they are compressed on every core; the output
 // keeps the input order, so it does not depend on the number of threads.
-std::vector<PackedMember> pack_in_parallel(const std::vector<Input> &inputs, char letter) {
+std::vector<PackedMember> pack_in_parallel(const std::vector<Input> &inputs, char letter, Progress *progress) {
   std::vector<PackedMember> packed(inputs.size());
   std::atomic<size_t> next{0};
   auto work = [&] {
+    lzh_encode_progress = &progress->done;
     for (size_t i; (i = next++) < inputs.size();) {
       const Input &in = inputs[i];
       try {
         std::vector<uint8_t> data;
         if (!in.member.directory) data = read_whole(in.source);
         packed[i].bytes = pack_member(in.member, data.data(), data.size(), letter, &packed[i].crc);
+        if (!method_params(letter)) progress->done += data.size();  // stored: no encoder to count it
       } catch (const Failure &f) {
         packed[i].error = f.message;
       }
@@ -241,7 +259,21 @@ void refuse_duplicates(const std::vector<Input> &inputs, const std::string &code
   }
 }
 
-std::vector<uint8_t> build(const Options &o) {
+// An archive someone already has, unchanged, after the stub's own code has
+// read every member of it.
+std::vector<uint8_t> existing_archive(const Options &o, uint16_t *sum) {
+  std::string error;
+  if (check_for_wrapping(o.from_archive.c_str(), sum, &error) != 0)
+    fail(o.from_archive + ": " + (error.empty() ? "not an archive the stub can extract" : error));
+  return read_whole(o.from_archive);
+}
+
+struct Summary {
+  size_t members = 0;
+  uint64_t bytes_in = 0, bytes_out = 0;
+};
+
+std::vector<uint8_t> build(const Options &o, Summary *summary) {
   std::vector<Input> inputs;
   for (size_t i = 0; i < o.inputs.size(); ++i) {
     const std::string &source = o.inputs[i];
@@ -255,19 +287,27 @@ std::vector<uint8_t> build(const Options &o) {
   char letter = o.method[2];
   std::vector<uint8_t> members;
   uint16_t sum = 0, crc = 0;
+  if (!o.from_archive.empty()) members = existing_archive(o, &sum);
   auto append = [&](const std::vector<uint8_t> &bytes) {
     members.insert(members.end(), bytes.begin(), bytes.end());
     sum ^= crc;
   };
   if (!o.message.empty()) append(special_member(o.message, "!", 1023, o, letter, &crc));
   if (!o.script.empty()) append(special_member(o.script, "$", 4095, o, letter, &crc));
-  std::vector<PackedMember> packed = pack_in_parallel(inputs, letter);
+  Progress progress;
+  uint64_t total = 0;
+  for (const Input &in : inputs) total += in.size;
+  progress_begin(&progress, total, o.progress);
+  std::vector<PackedMember> packed = pack_in_parallel(inputs, letter, &progress);
+  progress_end(&progress);
+  summary->members = inputs.size() + !o.message.empty() + !o.script.empty();
+  summary->bytes_in = total;
   for (const PackedMember &p : packed) {
     if (!p.error.empty()) fail(p.error);
     crc = p.crc;
     append(p.bytes);
   }
-  members.push_back(0), members.push_back(0);  // a header size of 0 ends the archive
+  if (o.from_archive.empty()) members.push_back(0), members.push_back(0);  // a header size of 0 ends the archive
 
   std::vector<uint8_t> out;
   if (!o.archive_only) {
@@ -303,9 +343,19 @@ Options parse(int argc, char **argv, std::string *inspect, bool *test) {
       fputs(USAGE, stdout);
       exit(0);
     } else if (a == "-o" || a == "--output") o.output = value();
-    else if (a == "-C") from = value();
+    else if (a == "-C") from = o.from = value();
+    else if (a == "--extract") o.extract = value();
+    else if (a == "--from-archive") o.from_archive = value();
+    else if (a.rfind("--overwrite=", 0) == 0) {
+      std::string mode = a.substr(12);
+      if (mode == "ask") o.overwrite = Overwrite::ask;
+      else if (mode == "all") o.overwrite = Overwrite::all;
+      else if (mode == "never") o.overwrite = Overwrite::never;
+      else fail("bad value for --overwrite: " + mode + " (ask, all or never)");
+    }
     else if (a == "--stub") o.stub = value();
     else if (a == "--archive-only") o.archive_only = true;
+    else if (a == "-q" || a == "--quiet") o.quiet = true;
     else if (a == "--method") o.method = value();
     else if (a == "--title") title = value();
     else if (a == "--dir-caption") caption = value();
@@ -328,12 +378,17 @@ Options parse(int argc, char **argv, std::string *inspect, bool *test) {
       o.input_names.push_back(a);
     }
   }
-  if (!inspect->empty()) return o;
+  o.progress = !o.quiet && stderr_is_terminal();
+  if (!inspect->empty() || !o.extract.empty()) return o;
   if (o.method != "lh0" && o.method != "lh5" && o.method != "lh6" && o.method != "lh7")
     fail("unknown method " + o.method + " (lh0, lh5, lh6 or lh7)");
   if (o.codepage != "1252" && o.codepage != "932") fail("unsupported code page " + o.codepage);
   if (o.output.empty()) fail("no output file (-o)");
-  if (o.inputs.empty() && o.message.empty() && o.script.empty()) fail("nothing to pack");
+  if (!o.from_archive.empty() && (!o.inputs.empty() || !o.message.empty() || !o.script.empty()))
+    fail("--from-archive takes no other inputs");
+  if (!o.from_archive.empty() && o.archive_only) fail("--from-archive makes a self-extractor");
+  if (o.inputs.empty() && o.message.empty() && o.script.empty() && o.from_archive.empty())
+    fail("nothing to pack");
   o.block.title = to_codepage(title, o.codepage, "--title");
   o.block.dir_caption = to_codepage(caption, o.codepage, "--dir-caption");
   o.block.default_dir = to_codepage(dir, o.codepage, "--default-dir");
@@ -350,13 +405,27 @@ int main(int argc, char **argv) {
     std::string inspect;
     bool test = false;
     Options o = parse(argc, argv, &inspect, &test);
-    if (!inspect.empty()) {
+    auto start = std::chrono::steady_clock::now();
+    auto seconds = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
+    if (!inspect.empty() || !o.extract.empty()) {
+      const char *file = inspect.empty() ? o.extract.c_str() : inspect.c_str();
       std::string error;
-      int status = inspect_archive(inspect.c_str(), test, &error);
+      int status = inspect.empty()
+                       ? extract_archive(file, o.from.empty() ? "." : o.from, o.overwrite, o.progress, &error)
+                       : inspect_archive(file, test, o.progress && test, &error);
       if (!error.empty()) fprintf(stderr, "mksfx: %s\n", error.c_str());
+      if (!o.quiet && (test || !o.extract.empty()) && status != 2)
+        fprintf(stderr, "%s: %llu bytes %s, %.2f s%s\n", file, (unsigned long long)archive_data_bytes(file),
+                test ? "decoded and checked" : "extracted", seconds(), status ? ", with errors" : "");
       return status;
     }
-    write_output(o.output, build(o));
+    Summary summary;
+    std::vector<uint8_t> bytes = build(o, &summary);
+    write_output(o.output, bytes);
+    if (!o.quiet)
+      fprintf(stderr, "%s: %zu members, %llu bytes in, %zu out (%.1f%%), %.2f s\n", o.output.c_str(),
+              summary.members, (unsigned long long)summary.bytes_in, bytes.size(),
+              summary.bytes_in ? 100.0 * bytes.size() / summary.bytes_in : 100.0, seconds());
     return 0;
   } catch (const Failure &f) {
     fprintf(stderr, "mksfx: %s\n", f.message.c_str());

@@ -1,6 +1,8 @@
 // What tests see of the POSIX stand-in: queued answers, recorded message
 // boxes, the headless dialog, the registry and WIN.INI, fault injection.
 #pragma once
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
@@ -65,13 +67,15 @@ bool creation_time(const std::string &path, FILETIME *out);
 // Every file or directory about to be created is shown to the guard first,
 // as a host path; false refuses it.
 void set_write_guard(const std::function<bool(const std::string &host_path)> &guard);
+extern std::atomic<uint64_t> written_bytes;  // by WriteFile, ever: another thread may read it
 
 // Fault injection: the nth call (from 1) of the named function fails.
 void fail_call(const std::string &function, int nth);
 int call_count(const std::string &function);
 
 // Message boxes: answers are taken in order; with none queued a box returns
-// its first button (IDOK or IDYES).
+// its first button (IDOK or IDYES). An answerer, when set, answers instead.
+void set_box_answerer(const std::function<int(const std::string &text, UINT style)> &answerer);
 void queue_answer(int answer);
 const std::vector<MessageBoxRecord> &message_boxes();
 

@@ -69,6 +69,7 @@ struct State {
   UINT_PTR next_window = 0x50000;
   bool blocked_forever = false;
   std::function<bool(const std::string &)> write_guard;
+  std::function<int(const std::string &, UINT)> box_answerer;
   std::vector<UINT> send_timeouts;
   std::deque<MSG> queue;
   std::map<std::string, std::pair<ATOM, int>> atoms;
@@ -220,6 +221,10 @@ void queue_answer(int answer) { state().answers.push_back(answer); }
 const std::vector<MessageBoxRecord> &message_boxes() { return state().boxes; }
 void set_dialog_driver(const std::function<bool(HWND)> &driver) { state().driver = driver; }
 void set_write_guard(const std::function<bool(const std::string &)> &guard) { state().write_guard = guard; }
+std::atomic<uint64_t> written_bytes{0};
+void set_box_answerer(const std::function<int(const std::string &, UINT)> &answerer) {
+  state().box_answerer = answerer;
+}
 
 Control *control(int id) {
   Dialog *d = state().dialog;
@@ -408,6 +413,7 @@ BOOL WriteFile(HANDLE file, LPCVOID data, DWORD count, LPDWORD written, void *) 
     done += (DWORD)n;
   }
   *written = done;
+  posix::written_bytes += done;
   return TRUE;
 }
 
@@ -799,6 +805,7 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
   state().boxes.push_back(posix::MessageBoxRecord{owner, text ? text : "", caption ? caption : "", style});
   if (getenv("SFX_ECHO_MESSAGES")) fprintf(stderr, "[%s] %s\n", caption, text);
   if (failing("MessageBoxA")) return 0;
+  if (state().box_answerer) return state().box_answerer(text ? text : "", style);
   if (!state().answers.empty()) {
     int a = state().answers.front();
     state().answers.pop_front();

@@ -1,0 +1,85 @@
+// mksfx --extract: a self-extractor or a plain archive extracted by the
+// stub's own member loop, both passes, through the POSIX stand-in: the same
+// name cleaning, the same checks, times restored as the host keeps them.
+// Nothing is created outside the destination, not even where the archive
+// names a drive, a rooted path or a directory macro: such a member stops the
+// run with "Open ERROR", as an uncreatable file does.
+#include "extract.h"
+#include <cstdio>
+#include <filesystem>
+#include "archive/archive.h"
+#include "inspect.h"
+#include "progress.h"
+#include "posix/harness.h"
+#include "startup/startup.h"
+
+namespace {
+
+bool inside(const std::string &path, const std::string &root) {
+  return path.compare(0, root.size(), root) == 0 && (path.size() == root.size() || path[root.size()] == '/');
+}
+
+int ask(const std::string &question) {
+  fprintf(stderr, "%s [y]es, [n]o, [c]ancel: ", question.c_str());
+  char line[64];
+  if (!fgets(line, sizeof line, stdin)) return IDCANCEL;
+  return line[0] == 'y' || line[0] == 'Y' ? IDYES : line[0] == 'n' || line[0] == 'N' ? IDNO : IDCANCEL;
+}
+
+}  // namespace
+
+int extract_archive(const char *path, const std::string &dest, Overwrite overwrite, bool show_progress,
+                    std::string *error) {
+  uint32_t offset;
+  uint8_t flags;
+  if (!locate_archive(path, &offset, &flags, error)) return 2;
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::create_directories(dest, ec);
+  std::string root = fs::absolute(dest, ec).lexically_normal().string();
+  while (root.size() > 1 && root.back() == '/') root.pop_back();
+  if (ec || !fs::is_directory(root)) {
+    *error = "cannot create " + dest;
+    return 2;
+  }
+  uint64_t total = archive_data_bytes(path);  // a walk of its own: before the guard is set
+  posix::reset();
+  posix::set_module_path(path);
+  posix::set_drive_root(root + "/.drives-refused");  // never created: the guard stops it
+  posix::set_write_guard([&](const std::string &host) {
+    std::string p = fs::path(host).lexically_normal().string();
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    return inside(p, root) && !inside(p, root + "/.drives-refused");
+  });
+  posix::set_box_answerer([&](const std::string &text, UINT style) {
+    UINT buttons = style & 0xF;
+    if (buttons == MB_YESNOCANCEL)  // "Overwrite?"
+      return overwrite == Overwrite::all ? IDYES : overwrite == Overwrite::never ? IDNO : ask(text);
+    fprintf(stderr, "mksfx: %s\n", text.c_str());
+    return buttons == MB_YESNO ? IDYES : IDOK;  // the archive's own question: yes, we extract
+  });
+  win32s_host = auto_start = keep_controls = ask_class = dir_from_command_line = 0;
+  Progress progress;  // counts what the member loop writes through the stand-in
+  progress.counter = &posix::written_bytes;
+  progress.base = posix::written_bytes;
+  progress_begin(&progress, total, show_progress);
+  ctx = (SfxContext *)LocalAlloc(LPTR, sizeof(SfxContext));
+  lstrcpynA(ctx->module_path, path, sizeof(ctx->module_path));
+  int status = posix::run([&] {
+    if (offset) load_header_block();  // a plain archive has no block: offset 0, no flags
+    lstrcpyA(ctx->window_title, "mksfx");
+    bool ok = run_pass(nullptr, PASS_SCAN);
+    overwrite_all = overwrite == Overwrite::all;  // after the script's own settings
+    keep_newer = 0;
+    lstrcpynA(ctx->install_dir, root.c_str(), sizeof(ctx->install_dir));
+    ok = ok && run_pass(nullptr, PASS_EXTRACT);
+    ExitProcess(ok ? 0 : 1);
+  });
+  progress_end(&progress);
+  release_member_header();
+  LocalFree(ctx);
+  ctx = nullptr;
+  posix::set_write_guard(nullptr);
+  posix::set_box_answerer(nullptr);
+  return status;
+}
