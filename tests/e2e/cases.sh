@@ -274,7 +274,10 @@ group_wine_shell)
   expect_status $? 1
   programs=$(find "$WINEPREFIX/drive_c" -type d -path '*Start Menu/Programs' | head -1)
   [ -d "$programs/Sfx E2E Group" ] || fail "no group folder under $programs"
-  pkill -f 'progman.exe' 2>/dev/null || true
+  # Wine's PROGMAN.EXE, started in this prefix by the run: stopped by process id.
+  for p in $(pgrep -f 'progman.exe'); do
+    grep -qzx "WINEPREFIX=$WINEPREFIX" "/proc/$p/environ" 2>/dev/null && kill "$p"
+  done
   ;;
 group_own_server)
   # Our own "Progman" window, so no PROGMAN.EXE is started; it writes the

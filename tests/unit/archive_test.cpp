@@ -129,7 +129,7 @@ TEST_F(ArchiveTest, ReadOnlyTargetIsReplacedOnlyWithRestoreAttributes) {
   write_text(dest + "/ro.txt", "old");
   chmod((dest + "/ro.txt").c_str(), 0444);
   EXPECT_EQ(extract("-c"), 1);
-  EXPECT_EQ(box_texts().back(), "\"" + dest + "/ro.txt\" Open ERROR");
+  EXPECT_EQ(last_box_text(), "\"" + dest + "/ro.txt\" Open ERROR");
   EXPECT_EQ(read_text(dest + "/ro.txt"), "old");
   HeaderBlockFields block;
   block.restore_attributes = '/';
@@ -183,7 +183,7 @@ TEST_F(ArchiveTest, IntegritySumChecksBeforeTheDialog) {
   write_file(sfx_path, file);
   std::filesystem::remove_all(dest);
   EXPECT_EQ(extract(), 0);
-  EXPECT_EQ(box_texts(), std::vector<std::string>{"\"" + sfx_path + "\" Tampered DATA"});
+  ASSERT_EQ(box_texts(), std::vector<std::string>{"\"" + sfx_path + "\" Tampered DATA"});
   EXPECT_EQ(posix::message_boxes()[0].owner, nullptr);
   EXPECT_FALSE(exists(dest));
 }
@@ -247,7 +247,7 @@ TEST_F(ArchiveTest, SkippingPastTheEndIsUnexpectedEof) {
   posix::reset();
   posix::set_module_path(sfx_path);
   EXPECT_EQ(extract(), 0);
-  EXPECT_EQ(box_texts().back(), "\"" + sfx_path + "\" Unexpeted EOF");
+  EXPECT_EQ(last_box_text(), "\"" + sfx_path + "\" Unexpeted EOF");
 }
 
 TEST_F(ArchiveTest, NoToTheFirstMessageStillAsksTheSecondAndFails) {
@@ -257,7 +257,7 @@ TEST_F(ArchiveTest, NoToTheFirstMessageStillAsksTheSecondAndFails) {
   posix::queue_answer(IDNO);
   posix::queue_answer(IDYES);
   EXPECT_EQ(extract(), 0);
-  EXPECT_EQ(box_texts(), (std::vector<std::string>{"First question?", "Second question?"}));
+  ASSERT_EQ(box_texts(), (std::vector<std::string>{"First question?", "Second question?"}));
   EXPECT_EQ(posix::message_boxes()[0].style, (UINT)(MB_TASKMODAL | MB_ICONQUESTION | MB_YESNO));
   EXPECT_FALSE(exists(dest));
 }
@@ -296,6 +296,53 @@ TEST_F(ArchiveTest, FailedDirectoryCreationShowsOpenError) {
   posix::fail_call("CreateDirectoryA", 5);  // "", /tmp, /tmp/sfxtest-*, dest, then dest/sub
   EXPECT_EQ(extract(), 1);
   EXPECT_EQ(box_texts(), std::vector<std::string>{"\"" + dest + "/sub/a.txt\" Open ERROR"});
+}
+
+TEST_F(ArchiveTest, EachExtendedTimeGoesToItsOwnFileTime) {
+  TestMember m = file_member("t.txt", "times");
+  m.creation = 900000000, m.write = 950000000, m.access = 990000000;
+  write_sfx({m});
+  EXPECT_EQ(extract(), 1);
+  struct stat st;
+  ASSERT_EQ(stat((dest + "/t.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, 950000000);
+  EXPECT_EQ(st.st_atime, 990000000);
+  FILETIME created;
+  ASSERT_TRUE(posix::creation_time(dest + "/t.txt", &created));
+  EXPECT_EQ(((uint64_t)created.dwHighDateTime << 32 | created.dwLowDateTime) / 10000000 - 11644473600ull, 900000000u);
+}
+
+// On Win32s the header time is shifted by TZ before keep-newer compares it
+// with the existing file's time.
+TEST_F(ArchiveTest, Win32sComparesTheShiftedHeaderTime) {
+  setenv("TZ", "EST5", 1);
+  posix::set_platform_id(VER_PLATFORM_WIN32s);
+  write_sfx({file_member("a.txt", "from archive")});
+  std::filesystem::create_directories(dest);
+  write_text(dest + "/a.txt", "mine");
+  struct timespec t[2] = {{1000000000 - 9000, 0}, {1000000000 - 9000, 0}};  // between the two
+  utimensat(AT_FDCWD, (dest + "/a.txt").c_str(), t, 0);
+  EXPECT_EQ(extract(), 1);
+  EXPECT_EQ(read_text(dest + "/a.txt"), "mine");
+  unsetenv("TZ");
+}
+
+// Names are matched whole: "!x" and "$x" are ordinary members. An integrity
+// sum covers the special members too. An archive whose end marker is cut off
+// right behind a member's data ends there, every member extracted.
+TEST_F(ArchiveTest, SpecialNamesSumsAndAnArchiveCutAtAMemberBoundary) {
+  HeaderBlockFields block;
+  block.flags = BLOCK_INTEGRITY_SUM;
+  std::vector<TestMember> members = {file_member("$", "$WindowTitle=Scripted\r\n"),
+                                     file_member("!", "Go on?"), file_member("!readme.txt", "bang"),
+                                     file_member("$data.bin", "dollar")};
+  std::vector<uint8_t> archive = archive_bytes(members, true);
+  archive.resize(archive.size() - 2);  // no end marker
+  write_sfx(archive, block);
+  EXPECT_EQ(extract(), 1);
+  EXPECT_EQ(box_texts(), std::vector<std::string>{"Go on?"});
+  EXPECT_EQ(read_text(dest + "/!readme.txt"), "bang");
+  EXPECT_EQ(read_text(dest + "/$data.bin"), "dollar");
 }
 
 TEST_F(ArchiveTest, Win32sShiftsTimesByTz) {

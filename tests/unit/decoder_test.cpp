@@ -172,6 +172,23 @@ TEST_F(DecoderTest, LiteralAndOverlappingMatchAtDistanceOne) {
   EXPECT_EQ(out_text(), std::string(11, 'A'));
 }
 
+// A literal code of every length from 1 to 16 bits: 'a' 0, 'b' 10, ... 'o'
+// fourteen ones and a zero, 'p' fifteen ones and a zero, 'q' sixteen ones.
+TEST_F(DecoderTest, SixteenBitCodesDecodeLikeAnyOther) {
+  BitWriter w;
+  w.put(4, 16);                                           // four symbols
+  w.put(19, 5).put(0, 3).put(0, 3).put(4, 3).put(0, 2);   // code-length code: symbol 2 has 4 bits,
+  for (int t = 3; t <= 18; ++t) w.put(t >= 17 ? 5 : 4, 3);  // 3..16 have 4 bits, 17 and 18 have 5
+  w.put(114, 9);                                          // literal lengths up to 'q'
+  w.put(0, 4).put(97 - 20, 9);                            // 97 zero lengths
+  for (int t = 3; t <= 16; ++t) w.put((uint32_t)(t - 2), 4);  // 'a'..'n': 1..14 bits
+  w.put(0b11110, 5).put(0b11111, 5).put(0b11111, 5);      // 'o': 15 bits, 'p' and 'q': 16
+  w.put(0, 4).put(0, 4);                                  // position code: single symbol 0
+  w.put(0, 1).put(0xFFFF, 16).put(0xFFFE, 16).put(0b10, 2);
+  EXPECT_EQ(decode('5', w.bytes(), 4), -1);
+  EXPECT_EQ(out_text(), "aqpb");
+}
+
 TEST_F(DecoderTest, LastMatchRunsPastTheSizeAndIsWrittenWhole) {
   BitWriter w = two_symbol_block(2, 5);
   w.put(0, 1).put(1, 1);
@@ -219,7 +236,7 @@ TEST_F(DecoderTest, TooManyLiteralLengthsIsABadTable) {
   BitWriter w;
   w.put(1, 16).put(0, 5).put(0, 5).put(511, 9);
   EXPECT_EQ(decode('7', w.bytes(), 10), 1);
-  EXPECT_EQ(box_texts().back(), "\"" + sfx_path + "\" Bad table");
+  EXPECT_EQ(last_box_text(), "\"" + sfx_path + "\" Bad table");
   EXPECT_FALSE(exists(output));
 }
 
@@ -228,7 +245,7 @@ TEST_F(DecoderTest, TruncatedDataGivesReadErrorAndDeletesOutput) {
   std::vector<uint8_t> packed = lzh_encode(data.data(), data.size(), *method_params('5'));
   std::vector<uint8_t> cut(packed.begin(), packed.begin() + packed.size() / 2);
   EXPECT_EQ(decode('5', cut, 100000, (uint32_t)packed.size()), 1);
-  EXPECT_EQ(box_texts().back(), "\"" + sfx_path + "\" Read ERROR");
+  EXPECT_EQ(last_box_text(), "\"" + sfx_path + "\" Read ERROR");
   EXPECT_EQ(ctx->abort_flag, 1);
   EXPECT_FALSE(exists(output));
 }

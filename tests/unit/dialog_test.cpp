@@ -22,10 +22,11 @@ class DialogTest : public SfxTest {
 
 TEST_F(DialogTest, WithoutTitleKeysBothBoxesKeepTheirCaptionsDisabled) {
   write_sfx({file_member("a.txt", "x")});
-  posix::Control start, cls;
+  posix::Control start, cls, directory;
   run_with("", {[&](HWND d) {
                   start = *posix::control(IDC_START_MENU);
                   cls = *posix::control(IDC_SET_CLASS);
+                  directory = *posix::control(IDC_DIRECTORY);
                   press(d, IDCANCEL);
                 }});
   EXPECT_EQ(start.text, "&Start Menu");
@@ -33,6 +34,7 @@ TEST_F(DialogTest, WithoutTitleKeysBothBoxesKeepTheirCaptionsDisabled) {
   EXPECT_EQ(start.check, 0u);
   EXPECT_EQ(cls.text, "Set Cl&ass");
   EXPECT_FALSE(cls.enabled);
+  EXPECT_EQ(directory.limit, 255);  // the most install_dir holds
   EXPECT_EQ(posix::control(IDC_DIRECTORY), nullptr);  // the dialog is gone
 }
 
@@ -205,6 +207,7 @@ TEST_F(DialogTest, MinimizedDialogPaintsItsIcon) {
                 }});
   EXPECT_EQ(erase, 1);
   EXPECT_NE(drag, 0);
+  EXPECT_EQ(posix::icons_drawn(), 1);
 }
 
 }  // namespace

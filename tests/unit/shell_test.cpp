@@ -11,7 +11,7 @@ struct FakeProgman {
   HWND window = nullptr;
   std::vector<std::string> commands;
   int initiates = 0, terminates = 0;
-  bool answers = true;
+  bool answers = true, acknowledges_commands = true;
 
   void install(const char *class_name = "Progman") {
     window = posix::add_window(class_name, [this](HWND self, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -24,6 +24,7 @@ struct FakeProgman {
       } else if (message == WM_DDE_EXECUTE) {
         commands.push_back((const char *)GlobalLock((HGLOBAL)lparam));
         GlobalUnlock((HGLOBAL)lparam);
+        if (!acknowledges_commands) return;
         posix::post_to(client, WM_DDE_ACK, (WPARAM)self, PackDDElParam(WM_DDE_ACK, 0x8000, (UINT_PTR)lparam));
       } else if (message == WM_DDE_TERMINATE) {
         ++terminates;
@@ -82,6 +83,9 @@ TEST_F(ShellTest, Win32sWritesTheExtensionsSection) {
   ASSERT_TRUE(posix::ini_get("Extensions", "txt", &value));
   EXPECT_EQ(value, win(dest) + "\\viewer.exe ^.txt");
   EXPECT_EQ(posix::reg_key_count(), 0);
+  // An extension of only its dot would give WIN.INI an empty key.
+  install("$ClassTitle=Register\r\n$Class=.,Nothing,viewer.exe,nofile\r\n");
+  EXPECT_FALSE(posix::ini_get("Extensions", "", &value));
 }
 
 TEST_F(ShellTest, NothingIsRegisteredWithTheActionOffOrWithoutTheKey) {
@@ -185,6 +189,19 @@ TEST_F(ShellTest, SilentServerTimesOutAndTheCommandStillRuns) {
   EXPECT_EQ(reg(".v"), "VFile");  // the rest of the step ran
   EXPECT_EQ(posix::shell_executes().size(), 1u);
   expect_released();
+}
+
+// A server that takes the command but never acknowledges it is told the
+// conversation is over when the wait ends.
+TEST_F(ShellTest, UnacknowledgedCommandIsTerminatedWhenTheWaitEnds) {
+  FakeProgman stuck;
+  stuck.acknowledges_commands = false;
+  stuck.install();
+  EXPECT_EQ(install("$GroupTitle=Start\r\n$Group=G,T,viewer.exe\r\n"), 1);
+  MSG m;  // what the run left posted reaches its window
+  while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+  EXPECT_EQ(stuck.commands.size(), 1u);
+  EXPECT_EQ(stuck.terminates, 1);
 }
 
 TEST_F(ShellTest, GroupActionOffMeansNoConversation) {

@@ -107,7 +107,28 @@ void check_items(Reader &r, const Item *items, size_t count, bool extended) {
   }
 }
 
-class StubImageTest : public ::testing::TestWithParam<const char *> {};
+// Built by scripts/build; a test build without the stubs skips these.
+bool stub_missing(const char *name, std::string *why) {
+  std::string path = std::string(SFX_DIST_DIR) + "/" + name;
+  *why = path + " missing: build with scripts/build first";
+  return !exists(path);
+}
+
+class StubImageTest : public ::testing::TestWithParam<const char *> {
+ protected:
+  void SetUp() override {
+    std::string why;
+    if (stub_missing(GetParam(), &why)) GTEST_SKIP() << why;
+  }
+};
+
+class ProductStub : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    if (stub_missing("sfxstub32.exe", &why)) GTEST_SKIP() << why;
+  }
+};
 
 TEST_P(StubImageTest, FileLayoutMatchesTheSelfExtractorFormat) {
   std::vector<uint8_t> b = stub_bytes(GetParam());
@@ -236,7 +257,7 @@ INSTANTIATE_TEST_SUITE_P(BothStubs, StubImageTest, ::testing::Values("sfxstub32.
 // The product must load on every 32-bit Windows: Win32s moves every program
 // (so the relocation table must be there and whole), the first Win32 loaders
 // take nothing above version 3.10, and 386-class processors run the code.
-TEST(ProductStub, HeaderVersionsAndDirectoriesSuitEveryWin32Loader) {
+TEST_F(ProductStub, HeaderVersionsAndDirectoriesSuitEveryWin32Loader) {
   PeImage pe;
   ASSERT_TRUE(pe.load(stub_bytes("sfxstub32.exe")));
   ASSERT_EQ(pe.magic, 0x10B);
@@ -253,7 +274,7 @@ TEST(ProductStub, HeaderVersionsAndDirectoriesSuitEveryWin32Loader) {
 // A second link at base 0x10000000 differs from the product exactly where an
 // absolute address lies, by the distance between the bases: each such place
 // must be listed, and nothing else may be.
-TEST(ProductStub, RelocationTableListsEveryAbsoluteAddressAndNothingElse) {
+TEST_F(ProductStub, RelocationTableListsEveryAbsoluteAddressAndNothingElse) {
   if (!*SFX_RELINKED_STUB) GTEST_SKIP() << "no i686 mingw compiler to link the stub again";
   PeImage pe, relinked;
   ASSERT_TRUE(pe.load(stub_bytes("sfxstub32.exe")));
@@ -287,9 +308,8 @@ TEST(ProductStub, RelocationTableListsEveryAbsoluteAddressAndNothingElse) {
     ASSERT_TRUE(pe.bytes[i] == relinked.bytes[i] || listed[i]) << "unlisted change at " << std::hex << i;
 }
 
-TEST(ProductStub, HoldsNoInstructionNewerThanThe80386) {
+TEST_F(ProductStub, HoldsNoInstructionNewerThanThe80386) {
   std::string path = std::string(SFX_DIST_DIR) + "/sfxstub32.exe";
-  if (!exists(path)) GTEST_SKIP() << path << " missing: build with scripts/build first";
   FILE *dump = popen(("i686-w64-mingw32-objdump -d --no-show-raw-insn '" + path + "' 2>/dev/null").c_str(), "r");
   ASSERT_NE(dump, nullptr);
   // 486: bswap, cmpxchg, xadd, invlpg, wbinvd; Pentium: cpuid, rdtsc, rdmsr,

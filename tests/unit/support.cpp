@@ -56,8 +56,8 @@ std::vector<uint8_t> member_data(const TestMember &t, uint16_t *crc_out) {
   m.directory = t.method == 'd';
   m.time = t.time;
   m.attribute = t.attribute;
-  uint64_t ft = 116444736000000000ull + (uint64_t)t.time * 10000000ull;
-  for (uint64_t &x : m.file_times) x = ft;
+  const uint32_t times[3] = {t.creation, t.write, t.access};  // the builder's order
+  for (int i = 0; i < 3; ++i) m.file_times[i] = 116444736000000000ull + (uint64_t)(times[i] ? times[i] : t.time) * 10000000ull;
   uint16_t crc = crc16(t.data.data(), t.data.size());
   if (crc_out) *crc_out = m.directory ? 0 : crc;
   if (m.directory) return member_bytes(m, "-lhd-", {}, 0, 0);
@@ -148,4 +148,12 @@ std::vector<std::string> SfxTest::box_texts() const {
   std::vector<std::string> texts;
   for (const auto &b : posix::message_boxes()) texts.push_back(b.text);
   return texts;
+}
+
+std::string SfxTest::last_box_text() const {
+  if (posix::message_boxes().empty()) {
+    ADD_FAILURE() << "no message box was shown";
+    return "";
+  }
+  return posix::message_boxes().back().text;
 }

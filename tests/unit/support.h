@@ -22,6 +22,7 @@ struct TestMember {
   std::vector<uint8_t> data;
   char method = '5';  // '0', '5', '6', '7' or 'd'
   uint32_t time = 1000000000;
+  uint32_t creation = 0, write = 0, access = 0;  // extended-header times; 0: the header time
   uint16_t attribute = 0x20;
 };
 TestMember file_member(const std::string &path, const std::string &text, char method = '5');
@@ -41,6 +42,7 @@ class SfxTest : public ::testing::Test {
   // A fresh zero context for tests of single routines.
   void make_context();
   std::vector<std::string> box_texts() const;
+  std::string last_box_text() const;  // a failure, not a crash, when there was none
 
   std::string dir;       // a fresh temporary directory
   std::string sfx_path;  // dir + "/test.exe"

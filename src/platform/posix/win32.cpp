@@ -68,6 +68,7 @@ struct State {
   std::map<HWND, Window> windows;
   UINT_PTR next_window = 0x50000;
   bool blocked_forever = false;
+  int icons_drawn = 0;
   std::function<bool(const std::string &)> write_guard;
   std::function<int(const std::string &, UINT)> box_answerer;
   std::vector<UINT> send_timeouts;
@@ -286,6 +287,7 @@ HWND add_hung_window() {
   return h;
 }
 bool blocked_forever() { return state().blocked_forever; }
+int icons_drawn() { return state().icons_drawn; }
 const std::vector<UINT> &send_timeouts() { return state().send_timeouts; }
 
 void post_to(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -440,7 +442,9 @@ BOOL GetFileTime(HANDLE file, LPFILETIME creation, LPFILETIME access, LPFILETIME
   if (failing("GetFileTime")) return FALSE;
   struct stat st;
   if (fstat(posix::file_fd(file), &st) != 0) return FALSE;
-  if (creation) *creation = posix::to_file_time(st.st_mtim);
+  // Windows keeps the creation time apart: the one set, else the status change.
+  auto set = state().creation_times.find(state().open_files[posix::file_fd(file)]);
+  if (creation) *creation = set != state().creation_times.end() ? set->second : posix::to_file_time(st.st_ctim);
   if (access) *access = posix::to_file_time(st.st_atim);
   if (write) *write = posix::to_file_time(st.st_mtim);
   return TRUE;
@@ -854,7 +858,10 @@ HWND SetFocus(HWND wnd) {
 }
 HICON LoadIconA(HINSTANCE, LPCSTR) { return (HICON)0x3000; }
 BOOL DestroyIcon(HICON) { return TRUE; }
-BOOL DrawIcon(HDC, int, int, HICON) { return TRUE; }
+BOOL DrawIcon(HDC, int, int, HICON icon) {
+  state().icons_drawn += icon != nullptr;
+  return TRUE;
+}
 BOOL IsIconic(HWND) { return state().iconic; }
 HDC BeginPaint(HWND, LPPAINTSTRUCT ps) {
   ps->hdc = (HDC)0x4000;
