@@ -338,11 +338,17 @@ TEST_F(ArchiveTest, SpecialNamesSumsAndAnArchiveCutAtAMemberBoundary) {
                                      file_member("$data.bin", "dollar")};
   std::vector<uint8_t> archive = archive_bytes(members, true);
   archive.resize(archive.size() - 2);  // no end marker
-  write_sfx(archive, block);
-  EXPECT_EQ(extract(), 1);
-  EXPECT_EQ(box_texts(), std::vector<std::string>{"Go on?"});
-  EXPECT_EQ(read_text(dest + "/!readme.txt"), "bang");
-  EXPECT_EQ(read_text(dest + "/$data.bin"), "dollar");
+  for (int tail = 0; tail < 2; ++tail) {  // then half of one
+    write_sfx(archive, block);
+    posix::reset();
+    posix::set_module_path(sfx_path);
+    std::filesystem::remove_all(dest);
+    EXPECT_EQ(extract(), 1);
+    EXPECT_EQ(box_texts(), std::vector<std::string>{"Go on?"});
+    EXPECT_EQ(read_text(dest + "/!readme.txt"), "bang");
+    EXPECT_EQ(read_text(dest + "/$data.bin"), "dollar");
+    archive.push_back(0);
+  }
 }
 
 TEST_F(ArchiveTest, Win32sShiftsTimesByTz) {
@@ -353,6 +359,10 @@ TEST_F(ArchiveTest, Win32sShiftsTimesByTz) {
   write_sfx({m});
   EXPECT_EQ(extract(), 1);
   EXPECT_EQ(mtime(dest + "/a.txt"), 1000000000u - 5 * 3600);
+  setenv("TZ", ("EST5" + std::string(120, 'x')).c_str(), 1);  // longer than any real TZ: no shift
+  std::filesystem::remove_all(dest);
+  EXPECT_EQ(extract(), 1);
+  EXPECT_EQ(mtime(dest + "/a.txt"), 1000000000u);
   unsetenv("TZ");
 }
 

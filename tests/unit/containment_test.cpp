@@ -114,9 +114,7 @@ TEST_F(ContainmentTest, BothPassesWalkTheMembersTheScanChecked) {
   Raw stored{"", "a.txt", '0', "0123456789"};
   stored.data += std::string(hidden.begin(), hidden.end());
   stored.original = 10;
-  HeaderBlockFields block;
-  block.flags = BLOCK_INTEGRITY_SUM;
-  write_sfx(raw_archive({stored}), block);
+  write_sfx(raw_archive({stored}));
   EXPECT_EQ(run_program("-n " + dest), 0);
   EXPECT_EQ(box_texts(), std::vector<std::string>{"\"" + sfx_path + "\" Bad header"});
   EXPECT_FALSE(exists(dest));

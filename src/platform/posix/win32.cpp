@@ -534,6 +534,9 @@ DWORD GetCurrentDirectoryA(DWORD size, LPSTR out) {
 DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR out, DWORD size) {
   const char *v = getenv(name);
   if (!v || !*v) return 0;
+  // Too small a buffer gets undefined contents: here the value's beginning,
+  // the worst a caller that ignores the length could read.
+  if (strlen(v) + 1 > size && size > 0) lstrcpynA(out, v, (int)size);
   return copy_out(v, out, size);
 }
 
