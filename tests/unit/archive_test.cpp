@@ -376,6 +376,12 @@ TEST_F(ArchiveTest, ShortNamesCleanMembersButNotTheConfirmedDirectory) {
   std::string long_dest = dir + "/dest with a long name";
   EXPECT_EQ(run_program("-n \"" + long_dest + "\""), 1);
   EXPECT_TRUE(exists(long_dest + "/Long_Fol/readme_f.txt"));
+  posix::reset();
+  posix::set_module_path(sfx_path);
+  posix::set_max_component_length(12);  // a volume of 8.3 names that says so
+  std::filesystem::remove_all(long_dest);
+  EXPECT_EQ(run_program("-n \"" + long_dest + "\""), 1);
+  EXPECT_TRUE(exists(long_dest + "/Long_Fol/readme_f.txt"));
 }
 
 TEST_F(ArchiveTest, ReadFailureIsNoEndOfArchive) {

@@ -25,10 +25,10 @@ TEST_F(ScriptTest, FlagBitsApplyInOrderLaterOnesWinning) {
   auto_start = 1;
   interpret("$Flag=257");  // 0x0101: on, then off
   EXPECT_EQ(auto_start, 0);
-  interpret("$Flag=  +2048");
-  EXPECT_EQ(keep_newer, 1);
   interpret("$Flag=8");
   EXPECT_EQ(keep_newer, 0);
+  interpret("$Flag=  +2048");
+  EXPECT_EQ(keep_newer, 1);
   interpret("$Flag=73729");  // 0x12001: only the low 16 bits count, so 0x2001
   EXPECT_EQ(auto_start, 1);
   EXPECT_EQ(keep_controls, 1);

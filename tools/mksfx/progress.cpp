@@ -52,5 +52,6 @@ void progress_end(Progress *p) {
   if (!p->shown) return;
   p->stop = true;
   p->ticker.join();
-  fprintf(stderr, "\r\033[K");
+  uint64_t done = *p->counter - p->base;  // the last state, then a clean line
+  fprintf(stderr, "\r%s\033[K\r\033[K", progress_text(done, p->total, progress_seconds(*p)).c_str());
 }
