@@ -99,8 +99,17 @@ wine_answer() {
     if [ "$(echo "$ids" | grep -c .)" -ge "$want" ]; then
       sleep 1  # a box that has just been mapped may not take keys yet
       # Real key events to the focused box: keys sent to a window with
-      # XSendEvent are not reliably told apart by Wine.
-      xdotool windowfocus --sync "$(echo "$ids" | tail -1)" key "$@" 2>/dev/null || true
+      # XSendEvent are not reliably told apart by Wine. A key that lands
+      # while the box is still taking focus is lost: then the keys go again.
+      local box
+      box=$(echo "$ids" | tail -1)
+      for _ in 1 2 3; do
+        xdotool windowfocus --sync "$box" key "$@" 2>/dev/null || true
+        for _ in $(seq 25); do
+          xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | grep -qx "$box" || return 0
+          sleep 0.2
+        done
+      done
       return 0
     fi
     sleep 0.2
