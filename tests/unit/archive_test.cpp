@@ -226,6 +226,9 @@ TEST_F(ArchiveTest, HeaderErrorsFailTheScanWithBadHeader) {
   std::vector<uint8_t> outside = raw_header("-lh5-", "a.txt", true);
   outside[24] = 0xFF;  // first extended header runs past the header
   bad.push_back(outside);
+  std::vector<uint8_t> short_header = raw_header("-lh5-", "a.txt", true);
+  short_header[0] = 22, short_header[1] = 0;  // shorter than the fixed part: never read as one
+  bad.push_back(short_header);
   for (auto &archive : bad) {
     archive.push_back(0), archive.push_back(0);
     write_sfx(archive);
