@@ -193,6 +193,8 @@ TEST_F(MksfxTest, HeaderBytesAsLaidOutByHand) {
     for (uint8_t v : {0x00, 0x80, 0xFF, 0x44, 0xD1, 0x38, 0xC1, 0x01}) expected.push_back(v);
   expected.insert(expected.end(), {0x00, 0x00, 'a', 'b', 'c', 0x00, 0x00});
   ASSERT_EQ(b.size(), expected.size());
+  EXPECT_EQ(capture(mksfx + " --list -v " + archive),
+            "-lh0-          3          3 100.0% 2001-09-09 01:46:40 ---a 9738 a.txt\n1 members\n");
   std::vector<uint8_t> header(b.begin(), b.begin() + 0x47);
   uint16_t stored = (uint16_t)(header[27] | header[28] << 8);
   header[27] = header[28] = 0;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include "progress.h"
 #include <cstring>
+#include <ctime>
 #include "archive/archive.h"
 #include "lzh/lzh.h"
 #include "posix/harness.h"
@@ -20,6 +21,7 @@ const char *method_name(const BYTE *header) {
 }
 
 enum class Walk { list, test, wrap, count };
+bool verbose;  // --list -v: ratio, time and attributes too
 uint64_t counted_bytes;  // Walk::count: the members' uncompressed sizes
 
 bool climbs(const char *path) {
@@ -82,10 +84,23 @@ int walk(Walk mode, std::string *problem) {
       *problem = std::string(ctx->member_path) + ": CRC ERROR";
       return 1;
     }
-    if (mode == Walk::list || mode == Walk::test)
+    if ((mode == Walk::list || mode == Walk::test) && verbose) {
+      uint32_t original = read_u32(h + HDR_UNCOMPRESSED), packed = read_u32(h + HDR_COMPRESSED);
+      time_t when = (time_t)read_u32(h + HDR_TIME);
+      char stamp[32];
+      strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", gmtime(&when));
+      char attributes[5] = "----";
+      const char letters[] = "rhsa";  // read-only, hidden, system, archive
+      for (int bit = 0; bit < 4; ++bit)
+        if (ctx->member_attribute & (bit == 3 ? 0x20 : 1 << bit)) attributes[bit] = letters[bit];
+      printf("%s %10u %10u %5.1f%% %s %s %04X %s%s\n", method_name(h), original, packed,
+             original ? 100.0 * packed / original : 0.0, stamp, attributes, read_u16(h + HDR_FILE_CRC),
+             ctx->member_path, mode == Walk::test ? (ok ? "  OK" : "  CRC ERROR") : "");
+    } else if (mode == Walk::list || mode == Walk::test) {
       printf("%s %10u %10u %04X %s%s\n", method_name(h), read_u32(h + HDR_UNCOMPRESSED),
              read_u32(h + HDR_COMPRESSED), read_u16(h + HDR_FILE_CRC), ctx->member_path,
              mode == Walk::test ? (ok ? "  OK" : "  CRC ERROR") : "");
+    }
     bad += !ok;
   }
   if (mode == Walk::list || mode == Walk::test) printf("%d members\n", members);
@@ -168,7 +183,8 @@ uint64_t archive_data_bytes(const char *path) {
   return counted_bytes;
 }
 
-int inspect_archive(const char *path, bool test, bool show_progress, std::string *error) {
+int inspect_archive(const char *path, bool test, bool show_progress, bool long_form, std::string *error) {
+  verbose = long_form;
   if (!test) return walk_archive(path, Walk::list, nullptr, error);
   Progress progress;  // counts what the decoder writes to /dev/null through the stand-in
   progress.counter = &posix::written_bytes;

@@ -4,7 +4,7 @@
 // Where the archive starts: behind a self-extractor's header block, or at 0.
 bool locate_archive(const char *path, uint32_t *offset, uint8_t *flags, std::string *error);
 // Lists (test false) or tests every member; 0 only when every member checks.
-int inspect_archive(const char *path, bool test, bool show_progress, std::string *error);
+int inspect_archive(const char *path, bool test, bool show_progress, bool verbose, std::string *error);
 uint64_t archive_data_bytes(const char *path);  // the members' uncompressed sizes
 // Before --from-archive: every member must be one the stub extracts as meant
 // (level 2, a method it knows, its data whole, no ".." step); 0 and the

@@ -3,7 +3,7 @@
 #include "extract.h"
 #include "inspect.h"
 
-int inspect_archive(const char *, bool, bool, std::string *error) {
+int inspect_archive(const char *, bool, bool, bool, std::string *error) {
   *error = "--list and --test are available in the Linux build of mksfx only";
   return 2;
 }

@@ -55,7 +55,8 @@ const char USAGE[] =
     "                          otherwise SOURCE_DATE_EPOCH, when set, caps every time\n"
     "  --from-archive FILE     put this level-2 archive behind the stub unchanged, once\n"
     "                          the stub's own code has read and checked every member\n"
-    "  --list FILE             list the members of a self-extractor or archive\n"
+    "  --list [-v] FILE        list the members of a self-extractor or archive; -v adds the\n"
+    "                          ratio, the time (UTC) and the attributes\n"
     "  --test FILE             decode every member and check its CRC (status 0: all good)\n"
     "  --extract FILE          extract it with the stub's own code into DIR (-C, default .);\n"
     "                          nothing is written outside DIR (status 0: all extracted)\n"
@@ -67,7 +68,7 @@ struct Options {
   Overwrite overwrite = Overwrite::ask;
   std::string output, stub, method = "lh7", codepage = "1252", message, script;
   bool archive_only = false;
-  bool progress = false, quiet = false;
+  bool progress = false, quiet = false, verbose = false;
   HeaderBlockFields block;
   bool pin_time = false;
   uint32_t time = 0;
@@ -356,6 +357,7 @@ Options parse(int argc, char **argv, std::string *inspect, bool *test) {
     else if (a == "--stub") o.stub = value();
     else if (a == "--archive-only") o.archive_only = true;
     else if (a == "-q" || a == "--quiet") o.quiet = true;
+    else if (a == "-v" || a == "--verbose") o.verbose = true;
     else if (a == "--method") o.method = value();
     else if (a == "--title") title = value();
     else if (a == "--dir-caption") caption = value();
@@ -370,7 +372,11 @@ Options parse(int argc, char **argv, std::string *inspect, bool *test) {
     else if (a == "--script") o.script = value();
     else if (a == "--codepage") o.codepage = value();
     else if (a == "--time") o.pin_time = true, o.time = parse_number(value(), a);
-    else if (a == "--list" || a == "--test") *test = a == "--test", *inspect = value();
+    else if (a == "--list" || a == "--test") {
+      *test = a == "--test";
+      *inspect = value();
+      if (*inspect == "-v" || *inspect == "--verbose") o.verbose = true, *inspect = value();  // --list -v FILE
+    }
     else if (a.size() > 1 && a[0] == '-') fail("unknown option " + a);
     else {
       bool absolute = a[0] == '/' || (HOST_WINDOWS && (a[0] == '\\' || (a.size() > 1 && a[1] == ':')));
@@ -412,7 +418,7 @@ int main(int argc, char **argv) {
       std::string error;
       int status = inspect.empty()
                        ? extract_archive(file, o.from.empty() ? "." : o.from, o.overwrite, o.progress, &error)
-                       : inspect_archive(file, test, o.progress && test, &error);
+                       : inspect_archive(file, test, o.progress && test, o.verbose, &error);
       if (!error.empty()) fprintf(stderr, "mksfx: %s\n", error.c_str());
       if (!o.quiet && (test || !o.extract.empty()) && status != 2)
         fprintf(stderr, "%s: %llu bytes %s, %.2f s%s\n", file, (unsigned long long)archive_data_bytes(file),
