@@ -333,7 +333,7 @@ std::vector<uint8_t> build(const Options &o, Summary *summary) {
 Options parse(int argc, char **argv, std::string *inspect, bool *test) {
   Options o;
   o.stub = default_stub();
-  std::string title, caption, dir, run, from;
+  std::string title, caption, dir, run;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&]() -> std::string {
@@ -344,7 +344,7 @@ Options parse(int argc, char **argv, std::string *inspect, bool *test) {
       fputs(USAGE, stdout);
       exit(0);
     } else if (a == "-o" || a == "--output") o.output = value();
-    else if (a == "-C") from = o.from = value();
+    else if (a == "-C") o.from = value();
     else if (a == "--extract") o.extract = value();
     else if (a == "--from-archive") o.from_archive = value();
     else if (a.rfind("--overwrite=", 0) == 0) {
@@ -380,7 +380,7 @@ Options parse(int argc, char **argv, std::string *inspect, bool *test) {
     else if (a.size() > 1 && a[0] == '-') fail("unknown option " + a);
     else {
       bool absolute = a[0] == '/' || (HOST_WINDOWS && (a[0] == '\\' || (a.size() > 1 && a[1] == ':')));
-      o.inputs.push_back(from.empty() || absolute ? a : from + "/" + a);
+      o.inputs.push_back(o.from.empty() || absolute ? a : o.from + "/" + a);
       o.input_names.push_back(a);
     }
   }
