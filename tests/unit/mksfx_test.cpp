@@ -9,19 +9,23 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int shell(const std::string &command) {
-  int r = system((command + " >/dev/null 2>&1").c_str());
-  return WIFEXITED(r) ? WEXITSTATUS(r) : -1;
-}
+std::string output;  // what the last shell() printed, for failure messages
 
-std::string capture(const std::string &command) {
+std::string capture(const std::string &command, int *status = nullptr) {
   std::string out;
   FILE *p = popen(("(" + command + ") 2>&1").c_str(), "r");
   char buffer[4096];
   size_t n;
   while ((n = fread(buffer, 1, sizeof(buffer), p)) > 0) out.append(buffer, n);
-  pclose(p);
+  int r = pclose(p);
+  if (status) *status = WIFEXITED(r) ? WEXITSTATUS(r) : -1;
   return out;
+}
+
+int shell(const std::string &command) {
+  int status;
+  output = capture(command, &status);
+  return status;
 }
 
 class MksfxTest : public SfxTest {
@@ -40,7 +44,14 @@ class MksfxTest : public SfxTest {
     uint32_t x = 1;
     for (uint8_t &b : noise) x = x * 1664525u + 1013904223u, b = (uint8_t)(x >> 24);
     write_file(in + "/noise.bin", noise);
-    write_file(in + "/binary", read_file("/bin/ls"));
+    // Machine-code-like: words from a small vocabulary, addresses that grow.
+    std::vector<uint8_t> code;
+    for (uint32_t i = 0; code.size() < 200000; ++i) {
+      x = x * 1664525u + 1013904223u;
+      uint32_t word = (x >> 28) < 3 ? 0x00400000u + i * 4 : 0x8b5500e8u ^ ((x >> 24) & 0x0f0f);
+      for (int k = 0; k < 4; ++k) code.push_back((uint8_t)(word >> 8 * k));
+    }
+    write_file(in + "/binary", code);
     write_file(in + "/text.txt", read_file(std::string(SFX_SOURCE_DIR) + "/README.md"));
     return in;
   }
@@ -57,7 +68,7 @@ TEST_F(MksfxTest, EveryMethodRoundTripsThroughLhasaAnd7z) {
       fs::create_directories(out);
       std::string extract = tool == "lhasa" ? "cd " + out + " && lhasa xq " + archive
                                             : "7z x -y -o" + out + " " + archive;
-      ASSERT_EQ(shell(extract), 0) << tool;
+      ASSERT_EQ(shell(extract), 0) << tool << ": " << output;
       EXPECT_EQ(shell("diff -r " + in + " " + out + "/in"), 0) << tool << " extracted something else";
     }
     EXPECT_EQ(shell(mksfx + " --test " + archive), 0);
