@@ -1,9 +1,12 @@
-# mksfx for Windows (mingw): the encoder and writer, without --list/--test.
+# mksfx for Windows (mingw): the builder, and the stub's own code on the real
+# Win32 calls for --list, --test, --extract and --from-archive.
 set(MKSFX_DIR ${CMAKE_SOURCE_DIR}/tools/mksfx)
 add_executable(mksfx ${MKSFX_DIR}/mksfx.cpp ${MKSFX_DIR}/lzh_encoder.cpp ${MKSFX_DIR}/archive_writer.cpp
-  ${MKSFX_DIR}/host_win32.cpp ${MKSFX_DIR}/inspect_unavailable.cpp ${MKSFX_DIR}/progress.cpp)
-target_include_directories(mksfx PRIVATE ${MKSFX_DIR} ${CMAKE_SOURCE_DIR}/tools)
-target_compile_options(mksfx PRIVATE -O2 -Wall -Wextra)
+  ${MKSFX_DIR}/host_win32.cpp ${MKSFX_DIR}/inspect.cpp ${MKSFX_DIR}/extract.cpp ${MKSFX_DIR}/runner_win32.cpp
+  ${MKSFX_DIR}/progress.cpp ${SFX_PROGRAM_SOURCES})
+target_include_directories(mksfx PRIVATE ${MKSFX_DIR} ${CMAKE_SOURCE_DIR}/tools ${CMAKE_SOURCE_DIR}/src)
+target_compile_options(mksfx PRIVATE -O2 -Wall -Wextra -Wno-cast-function-type)
 target_link_options(mksfx PRIVATE -static)
+target_link_libraries(mksfx PRIVATE comdlg32)
 set_target_properties(mksfx PROPERTIES OUTPUT_NAME mksfx)
 install(TARGETS mksfx RUNTIME DESTINATION .)

@@ -308,12 +308,40 @@ PY
 
   ;;
 mksfx_windows)
-  # The Windows build of mksfx under Wine writes the same bytes as the Linux one.
-  WINEDEBUG=-all "$WINE64" "$SFX_ROOT/dist/mksfx.exe" --archive-only --time 1000000000 --method lh7 \
-    -o "$(winpath "$WORK/windows.lzh")" "$(winpath "$WORK/in")" >"$LOG" 2>&1 || fail "mksfx.exe failed"
+  # The Windows build of mksfx under Wine writes the same bytes as the Linux
+  # one, and lists, tests and extracts as it does, refusals included.
+  win() { WINEDEBUG=-all "$WINE64" "$SFX_ROOT/dist/mksfx.exe" "$@" 2>>"$LOG"; }
+  tree_sums() { (cd "$1" && find . -type f -exec cksum {} + | sed -E 's#\.+(/| )#\1#g' | sort); }
+  win --archive-only --time 1000000000 --method lh7 -o "$(winpath "$WORK/windows.lzh")" \
+    "$(winpath "$WORK/in")" >/dev/null || fail "mksfx.exe failed"
   "$MKSFX" --archive-only --time 1000000000 --method lh7 -o "$WORK/linux.lzh" in || fail "mksfx failed"
   cmp -s windows.lzh linux.lzh || fail "the two builds wrote different archives"
-  "$MKSFX" --test windows.lzh >/dev/null || fail "the Windows build's archive does not test"
+  build --method lh6 in
+  cp sfx.exe hostile.exe
+  python3 "$SFX_ROOT/tests/e2e/hostile.py" drive hostile.exe
+  rm -f "$WINEPREFIX/drive_c/rooted.txt"
+  cp sfx.exe damaged.exe
+  printf 'X' | dd of=damaged.exe bs=1 seek=$(($(stat -c %s sfx.exe) - 300)) conv=notrunc 2>/dev/null
+  for file in linux.lzh sfx.exe damaged.exe; do
+    for verb in "--list -v" --test; do
+      a=$(win $verb "$file" | tr -d '\r'; echo "status $?")
+      b=$("$MKSFX" $verb "$file" 2>/dev/null; echo "status $?")
+      [ "$a" = "$b" ] || fail "$verb $file: $(diff <(echo "$a") <(echo "$b") | head -4)"
+    done
+  done
+  for file in sfx.exe hostile.exe; do
+    win --extract "$file" -C "$(winpath "$WORK/w-$file")" >/dev/null
+    a=$?
+    "$MKSFX" --extract "$file" -C "l-$file" >/dev/null 2>&1
+    [ "$a" = $? ] || fail "--extract $file: status $a on Windows, $? on Linux"
+    # Windows drops a name's trailing dots ("_." of a cleaned "..").
+    [ "$(tree_sums "w-$file")" = "$(tree_sums "l-$file")" ] ||
+      fail "--extract $file: $(diff <(tree_sums "w-$file") <(tree_sums "l-$file") | head -4)"
+  done
+  diff -r in w-sfx.exe >/dev/null || fail "--extract gave another tree"
+  outside=$(find "$WORK" -name 'escape*' -not -path "$WORK/[wl]-hostile.exe/*")
+  [ -z "$outside" ] || fail "--extract wrote outside: $outside"
+  [ ! -e "$WINEPREFIX/drive_c/rooted.txt" ] || fail "--extract wrote a member that names a drive"
   ;;
 extract_native)
   # mksfx --extract gives the tree the stub gives under Windows, times included.

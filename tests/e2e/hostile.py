@@ -2,7 +2,8 @@
 """hostile.py KIND SFX: replaces the archive of a self-extractor made by mksfx
 with members written by hand, as other archivers (or an attacker) write them.
 KIND paths: parent steps, a directory field without its closing 0xFF, a
-directory entry without a separator and a symbolic link entry. KIND slack: a
+directory entry without a separator, and a symbolic link entry. KIND
+drive: the same and, last, a member that names a drive. KIND slack: a
 stored member whose declared size hides a second member."""
 import struct
 import sys
@@ -45,6 +46,7 @@ KINDS = {
     ],
     'slack': [member(b'a.txt', b'0123456789' + member(b'hidden.txt', b'hidden'), original=10)],
 }
+KINDS['drive'] = KINDS['paths'] + [member(b'C:\\rooted.txt', b'r')]
 
 kind, path = sys.argv[1], sys.argv[2]
 data = bytearray(open(path, 'rb').read())

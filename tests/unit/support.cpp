@@ -93,7 +93,6 @@ void SfxTest::SetUp() {
   posix::set_drive_root(dir + "/drives");
   posix::set_module_path(sfx_path);
   unsetenv("TZ");
-  unsetenv("SFX_ECHO_MESSAGES");
   ctx = nullptr;
   // The program's process-wide settings outlive a run; each test starts clean.
   win32s_host = auto_start = overwrite_all = keep_controls = ask_class = dir_from_command_line = 0;

@@ -1,5 +1,5 @@
 // mksfx --extract: a self-extractor or a plain archive extracted by the
-// stub's own member loop, both passes, through the POSIX stand-in: the same
+// stub's own member loop, both passes: the same
 // name cleaning, the same checks, times restored as the host keeps them.
 // Nothing is created outside the destination, not even where the archive
 // names a drive, a rooted path or a directory macro: such a member stops the
@@ -10,14 +10,10 @@
 #include "archive/archive.h"
 #include "inspect.h"
 #include "progress.h"
-#include "posix/harness.h"
+#include "runner.h"
 #include "startup/startup.h"
 
 namespace {
-
-bool inside(const std::string &path, const std::string &root) {
-  return path.compare(0, root.size(), root) == 0 && (path.size() == root.size() || path[root.size()] == '/');
-}
 
 int ask(const std::string &question) {
   fprintf(stderr, "%s [y]es, [n]o, [c]ancel: ", question.c_str());
@@ -36,22 +32,16 @@ int extract_archive(const char *path, const std::string &dest, Overwrite overwri
   namespace fs = std::filesystem;
   std::error_code ec;
   fs::create_directories(dest, ec);
-  std::string root = fs::absolute(dest, ec).lexically_normal().string();
-  while (root.size() > 1 && root.back() == '/') root.pop_back();
+  fs::path absolute = fs::absolute(dest, ec).lexically_normal();
+  std::string root = (absolute.has_filename() ? absolute : absolute.parent_path()).string();
   if (ec || !fs::is_directory(root)) {
     *error = "cannot create " + dest;
     return 2;
   }
   uint64_t total = archive_data_bytes(path);  // a walk of its own: before the guard is set
-  posix::reset();
-  posix::set_module_path(path);
-  posix::set_drive_root(root + "/.drives-refused");  // never created: the guard stops it
-  posix::set_write_guard([&](const std::string &host) {
-    std::string p = fs::path(host).lexically_normal().string();
-    while (p.size() > 1 && p.back() == '/') p.pop_back();
-    return inside(p, root) && !inside(p, root + "/.drives-refused");
-  });
-  posix::set_box_answerer([&](const std::string &text, UINT style) {
+  runner::reset(path);
+  runner::confine(root);
+  runner::answer_boxes([&](const std::string &text, UINT style) {
     UINT buttons = style & 0xF;
     if (buttons == MB_YESNOCANCEL)  // "Overwrite?"
       return overwrite == Overwrite::all ? IDYES : overwrite == Overwrite::never ? IDNO : ask(text);
@@ -59,13 +49,13 @@ int extract_archive(const char *path, const std::string &dest, Overwrite overwri
     return buttons == MB_YESNO ? IDYES : IDOK;  // the archive's own question: yes, we extract
   });
   win32s_host = auto_start = keep_controls = ask_class = dir_from_command_line = 0;
-  Progress progress;  // counts what the member loop writes through the stand-in
-  progress.counter = &posix::written_bytes;
-  progress.base = posix::written_bytes;
+  Progress progress;  // counts what the member loop writes
+  progress.counter = runner::written_bytes();
+  progress.base = *progress.counter;
   progress_begin(&progress, total, show_progress);
   ctx = (SfxContext *)LocalAlloc(LPTR, sizeof(SfxContext));
   lstrcpynA(ctx->module_path, path, sizeof(ctx->module_path));
-  int status = posix::run([&] {
+  int status = runner::run([&] {
     if (offset) load_header_block();  // a plain archive has no block: offset 0, no flags
     lstrcpyA(ctx->window_title, "mksfx");
     bool ok = run_pass(nullptr, PASS_SCAN);
@@ -79,7 +69,5 @@ int extract_archive(const char *path, const std::string &dest, Overwrite overwri
   release_member_header();
   LocalFree(ctx);
   ctx = nullptr;
-  posix::set_write_guard(nullptr);
-  posix::set_box_answerer(nullptr);
   return status;
 }

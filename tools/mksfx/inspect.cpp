@@ -1,6 +1,6 @@
 // mksfx --list, --test and the check before --from-archive: read a
 // self-extractor or a plain archive with the stub's own reading and decoding
-// code, through the POSIX stand-in.
+// code.
 #include "inspect.h"
 #include <cstdio>
 #include "progress.h"
@@ -8,7 +8,7 @@
 #include <ctime>
 #include "archive/archive.h"
 #include "lzh/lzh.h"
-#include "posix/harness.h"
+#include "runner.h"
 #include "startup/startup.h"
 
 namespace {
@@ -43,9 +43,8 @@ int walk(Walk mode, std::string *problem) {
     HeaderResult r = read_member_header();
     if (r == HEADER_END) break;
     if (r == HEADER_FAILED && mode == Walk::wrap) {
-      const auto &boxes = posix::message_boxes();
-      *problem = "member " + std::to_string(members + 1) + ": " +
-                 (boxes.empty() ? std::string("unreadable") : boxes.back().text);
+      const std::string &text = runner::last_box_text();
+      *problem = "member " + std::to_string(members + 1) + ": " + (text.empty() ? "unreadable" : text);
       return 1;
     }
     if (r == HEADER_FAILED) return 1;
@@ -65,7 +64,7 @@ int walk(Walk mode, std::string *problem) {
     LONG data_start = _llseek(ctx->archive_file, 0, FILE_CURRENT);
     counted_bytes += method == 'd' ? 0 : read_u32(h + HDR_UNCOMPRESSED);
     if (mode != Walk::list && mode != Walk::count && method != 'd') {
-      ctx->output_file = CreateFileA("/dev/null", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+      ctx->output_file = CreateFileA(runner::null_device, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
       ctx->sink_mode = SINK_NONE;
       ctx->running_crc = 0;
@@ -85,7 +84,7 @@ int walk(Walk mode, std::string *problem) {
       return 1;
     }
     if ((mode == Walk::list || mode == Walk::test) && verbose) {
-      uint32_t original = read_u32(h + HDR_UNCOMPRESSED), packed = read_u32(h + HDR_COMPRESSED);
+      unsigned original = read_u32(h + HDR_UNCOMPRESSED), packed = read_u32(h + HDR_COMPRESSED);
       time_t when = (time_t)read_u32(h + HDR_TIME);
       char stamp[32];
       strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", gmtime(&when));
@@ -97,8 +96,8 @@ int walk(Walk mode, std::string *problem) {
              original ? 100.0 * packed / original : 0.0, stamp, attributes, read_u16(h + HDR_FILE_CRC),
              ctx->member_path, mode == Walk::test ? (ok ? "  OK" : "  CRC ERROR") : "");
     } else if (mode == Walk::list || mode == Walk::test) {
-      printf("%s %10u %10u %04X %s%s\n", method_name(h), read_u32(h + HDR_UNCOMPRESSED),
-             read_u32(h + HDR_COMPRESSED), read_u16(h + HDR_FILE_CRC), ctx->member_path,
+      printf("%s %10u %10u %04X %s%s\n", method_name(h), (unsigned)read_u32(h + HDR_UNCOMPRESSED),
+             (unsigned)read_u32(h + HDR_COMPRESSED), read_u16(h + HDR_FILE_CRC), ctx->member_path,
              mode == Walk::test ? (ok ? "  OK" : "  CRC ERROR") : "");
     }
     bad += !ok;
@@ -107,20 +106,20 @@ int walk(Walk mode, std::string *problem) {
   return bad ? 1 : 0;
 }
 
-// Runs `walk` over the archive in path with a fresh stand-in and context.
+// Runs `walk` over the archive in path with a fresh run and context.
 int walk_archive(const char *path, Walk mode, uint16_t *sum_out, std::string *error) {
   uint32_t offset;
   uint8_t flags;
   if (!locate_archive(path, &offset, &flags, error)) return 2;
-  posix::reset();
+  runner::reset(path);
+  if (mode == Walk::wrap || mode == Walk::count)  // the caller says what went wrong
+    runner::answer_boxes([](const std::string &, UINT style) { return (style & 0xF) == MB_OK ? IDOK : IDYES; });
   counted_bytes = 0;
-  if (mode == Walk::wrap || mode == Walk::count) unsetenv("SFX_ECHO_MESSAGES");
-  else setenv("SFX_ECHO_MESSAGES", "1", 1);
   ctx = (SfxContext *)LocalAlloc(LPTR, sizeof(SfxContext));
   lstrcpynA(ctx->module_path, path, sizeof(ctx->module_path));
   lstrcpyA(ctx->window_title, "mksfx");
   ctx->output_file = NO_FILE;
-  int status = posix::run([&] {
+  int status = runner::run([&] {
     ctx->archive_file = _lopen(path, OF_READ);
     if (ctx->archive_file == HFILE_ERROR || _llseek(ctx->archive_file, (LONG)offset, FILE_BEGIN) == -1) {
       *error = std::string("cannot read ") + path;
@@ -186,9 +185,9 @@ uint64_t archive_data_bytes(const char *path) {
 int inspect_archive(const char *path, bool test, bool show_progress, bool long_form, std::string *error) {
   verbose = long_form;
   if (!test) return walk_archive(path, Walk::list, nullptr, error);
-  Progress progress;  // counts what the decoder writes to /dev/null through the stand-in
-  progress.counter = &posix::written_bytes;
-  progress.base = posix::written_bytes;
+  Progress progress;  // counts what the decoder writes to the null device
+  progress.counter = runner::written_bytes();
+  progress.base = *progress.counter;
   progress_begin(&progress, archive_data_bytes(path), show_progress);
   int status = walk_archive(path, Walk::test, nullptr, error);
   progress_end(&progress);

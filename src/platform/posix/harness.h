@@ -64,8 +64,8 @@ void set_search_path(const std::vector<std::string> &dirs);
 DWORD extra_attributes(const std::string &path);  // hidden, system, archive bits kept aside
 bool creation_time(const std::string &path, FILETIME *out);
 
-// Every file or directory about to be created is shown to the guard first,
-// as a host path; false refuses it.
+// Every file or directory about to be created, deleted or given attributes
+// is shown to the guard first, as a host path; false refuses it.
 void set_write_guard(const std::function<bool(const std::string &host_path)> &guard);
 extern std::atomic<uint64_t> written_bytes;  // by WriteFile, ever: another thread may read it
 

@@ -123,6 +123,7 @@ DWORD GetFileAttributesA(LPCSTR path) {
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
   if (failing("SetFileAttributesA")) return FALSE;
   std::string host = posix::host_path(path);
+  if (state().write_guard && !state().write_guard(host)) return FALSE;
   struct stat st;
   if (stat(host.c_str(), &st) != 0) return FALSE;
   mode_t mode = st.st_mode & 07777;
@@ -135,6 +136,7 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
 BOOL DeleteFileA(LPCSTR path) {
   if (failing("DeleteFileA")) return FALSE;
   std::string host = posix::host_path(path);
+  if (state().write_guard && !state().write_guard(host)) return FALSE;
   state().extra_attributes.erase(host);
   return unlink(host.c_str()) == 0;
 }

@@ -148,7 +148,6 @@ LRESULT DispatchMessageA(const MSG *msg) {
 
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
   state().boxes.push_back(posix::MessageBoxRecord{owner, text ? text : "", caption ? caption : "", style});
-  if (getenv("SFX_ECHO_MESSAGES")) fprintf(stderr, "[%s] %s\n", caption, text);
   if (failing("MessageBoxA")) return 0;
   if (state().box_answerer) return state().box_answerer(text ? text : "", style);
   if (!state().answers.empty()) {

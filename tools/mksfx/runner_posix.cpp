@@ -1,0 +1,52 @@
+// The stub's code in the Linux build of mksfx: the POSIX stand-in runs it.
+#include "runner.h"
+#include <cstdio>
+#include <filesystem>
+#include "posix/harness.h"
+
+namespace runner {
+namespace {
+
+std::string last_text;
+Answerer answerer;
+
+bool inside(const std::string &path, const std::string &root) {
+  return path.compare(0, root.size(), root) == 0 && (path.size() == root.size() || path[root.size()] == '/');
+}
+
+}  // namespace
+
+const char *const null_device = "/dev/null";
+
+void reset(const char *module_path) {
+  posix::reset();
+  posix::set_module_path(module_path);
+  posix::set_write_guard(nullptr);
+  last_text.clear();
+  answerer = nullptr;
+  posix::set_box_answerer([](const std::string &text, UINT style) {
+    last_text = text;
+    if (answerer) return answerer(text, style);
+    fprintf(stderr, "mksfx: %s\n", text.c_str());
+    UINT buttons = style & 0xF;
+    return buttons == MB_YESNO || buttons == MB_YESNOCANCEL ? IDYES : IDOK;
+  });
+}
+
+void confine(const std::string &root) {
+  // "X:\..." would land below the drive root: put it where the guard refuses it.
+  std::string refused = root + "/.drives-refused";
+  posix::set_drive_root(refused);
+  posix::set_write_guard([root, refused](const std::string &host) {
+    std::string p = std::filesystem::path(host).lexically_normal().string();
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    return inside(p, root) && !inside(p, refused);
+  });
+}
+
+void answer_boxes(const Answerer &a) { answerer = a; }
+int run(const std::function<void()> &body) { return posix::run(body); }
+const std::string &last_box_text() { return last_text; }
+std::atomic<uint64_t> *written_bytes() { return &posix::written_bytes; }
+
+}  // namespace runner
