@@ -316,6 +316,10 @@ mksfx_windows)
     "$(winpath "$WORK/in")" >/dev/null || fail "mksfx.exe failed"
   "$MKSFX" --archive-only --time 1000000000 --method lh7 -o "$WORK/linux.lzh" in || fail "mksfx failed"
   cmp -s windows.lzh linux.lzh || fail "the two builds wrote different archives"
+  win --time 1000000000 --stub "$(winpath "$STUB")" -o "$(winpath "$WORK/w-wrapped.exe")" \
+    --from-archive "$(winpath "$WORK/linux.lzh")" >/dev/null || fail "mksfx.exe --from-archive failed"
+  "$MKSFX" --time 1000000000 --stub "$STUB" -o l-wrapped.exe --from-archive linux.lzh || fail "mksfx failed"
+  cmp -s w-wrapped.exe l-wrapped.exe || fail "--from-archive: the two builds wrote different files"
   build --method lh6 in
   cp sfx.exe hostile.exe
   python3 "$SFX_ROOT/tests/e2e/hostile.py" drive hostile.exe
