@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   write_scratch(input, packed.data(), packed.size());
   fresh_context(input);
   build_crc_table(CRC16_POLY);
-  DecodeOutcome o = run_decoder(decode_member, input, output, method, (uint32_t)packed.size() - 1,
+  DecodeOutcome o = run_decoder(input, output, method, (uint32_t)packed.size() - 1,
                                 (uint32_t)plain.size());
   if (o.status != -1 || o.output != plain || o.crc != crc16(plain.data(), plain.size()) ||
       o.position != (LONG)packed.size() - 1)
