@@ -4,57 +4,13 @@
 #include <cstring>
 #include "pe_reader.h"
 #include "support.h"
+#include <map>
+#include "ui/ui.h"
 
 namespace {
 
-enum : uint32_t {
-  WS_POPUP_ = 0x80000000, WS_CHILD_ = 0x40000000, WS_VISIBLE_ = 0x10000000, WS_DISABLED_ = 0x08000000,
-  WS_CAPTION_ = 0x00C00000, WS_BORDER_ = 0x00800000, WS_VSCROLL_ = 0x00200000, WS_SYSMENU_ = 0x00080000,
-  WS_GROUP_ = 0x00020000, WS_TABSTOP_ = 0x00010000, DS_MODALFRAME_ = 0x80 | 0x4,  // with DS_3DLOOK
-  SS_LEFTNOWORDWRAP_ = 0xC, SS_NOPREFIX_ = 0x80, ES_AUTOHSCROLL_ = 0x80, ES_OEMCONVERT_ = 0x400,
-  BS_DEFPUSHBUTTON_ = 1, BS_CHECKBOX_ = 2, BS_AUTOCHECKBOX_ = 3,
-  LBS_ = 0x1 | 0x2 | 0x10 | 0x40 | 0x1000,  // notify, sort, owner-draw fixed, has strings, disable no scroll
-  CBS_DRIVES_ = 0x3 | 0x10 | 0x40 | 0x100 | 0x200, CBS_TYPES_ = 0x3 | 0x40,
-};
+enum : uint32_t { WS_POPUP_ = 0x80000000, WS_VISIBLE_ = 0x10000000, WS_CAPTION_ = 0x00C00000, WS_SYSMENU_ = 0x00080000 };
 enum : uint16_t { BUTTON = 0x80, EDIT = 0x81, STATIC = 0x82, LISTBOX = 0x83, COMBOBOX = 0x85 };
-
-struct Item {
-  int id;
-  uint16_t cls;
-  uint32_t style;  // WS_CHILD is added by the check
-  const char *text;
-  short x, y, cx, cy;
-};
-
-const Item SFX_DIALOG[] = {
-    {103, STATIC, WS_VISIBLE_ | WS_GROUP_, "Install &Directory:", 10, 7, 157, 8},
-    {100, EDIT, WS_VISIBLE_ | WS_BORDER_ | WS_TABSTOP_ | ES_AUTOHSCROLL_ | ES_OEMCONVERT_, "", 10, 18, 135, 12},
-    {104, BUTTON, WS_VISIBLE_ | WS_TABSTOP_, "&Reference...", 148, 17, 48, 14},
-    {101, STATIC, WS_VISIBLE_ | WS_GROUP_ | SS_LEFTNOWORDWRAP_, "", 12, 60, 130, 8},
-    {102, STATIC, WS_VISIBLE_ | WS_GROUP_ | SS_LEFTNOWORDWRAP_, "", 148, 60, 45, 8},
-    {1, BUTTON, WS_VISIBLE_ | WS_TABSTOP_ | BS_DEFPUSHBUTTON_, "&Ok", 49, 72, 40, 14},
-    {2, BUTTON, WS_VISIBLE_ | WS_TABSTOP_, "&Cancel", 114, 72, 40, 14},
-    {105, BUTTON, WS_VISIBLE_ | WS_TABSTOP_ | BS_CHECKBOX_, "&Start Menu", 12, 32, 176, 12},
-    {106, BUTTON, WS_VISIBLE_ | WS_TABSTOP_ | BS_CHECKBOX_, "Set Cl&ass", 12, 44, 176, 12},
-};
-
-const uint32_t HIDDEN = WS_DISABLED_;
-const Item GET_DIR_DIALOG[] = {
-    {-1, STATIC, WS_VISIBLE_ | WS_GROUP_, "&Directory:", 10, 11, 92, 9},
-    {1088, STATIC, WS_VISIBLE_ | WS_GROUP_ | SS_NOPREFIX_, "", 10, 22, 92, 9},
-    {1121, LISTBOX, WS_VISIBLE_ | WS_VSCROLL_ | WS_BORDER_ | WS_TABSTOP_ | LBS_, "", 10, 34, 92, 68},
-    {1091, STATIC, WS_VISIBLE_ | WS_GROUP_, "Dri&ve:", 10, 106, 92, 9},
-    {1137, COMBOBOX, WS_VISIBLE_ | WS_VSCROLL_ | WS_BORDER_ | WS_TABSTOP_ | CBS_DRIVES_, "", 10, 116, 92, 68},
-    {1, BUTTON, WS_VISIBLE_ | WS_GROUP_ | WS_TABSTOP_ | BS_DEFPUSHBUTTON_, "&Ok", 115, 12, 50, 14},
-    {2, BUTTON, WS_VISIBLE_ | WS_GROUP_ | WS_TABSTOP_, "&Cancel", 115, 30, 50, 14},
-    {1038, BUTTON, WS_VISIBLE_ | WS_GROUP_ | WS_TABSTOP_, "&Help", 115, 55, 50, 14},
-    {1090, STATIC, HIDDEN | WS_GROUP_, "File&name:", -269, 8, 76, 9},
-    {1152, EDIT, HIDDEN | WS_BORDER_ | WS_TABSTOP_ | ES_AUTOHSCROLL_ | ES_OEMCONVERT_, "", -271, 20, 90, 12},
-    {1120, LISTBOX, HIDDEN | WS_VSCROLL_ | WS_BORDER_ | LBS_, "", -269, 37, 90, 68},
-    {1089, STATIC, HIDDEN | WS_GROUP_, "File &Type:", -269, 109, 90, 9},
-    {1136, COMBOBOX, HIDDEN | WS_VSCROLL_ | WS_BORDER_ | CBS_TYPES_, "", -268, 121, 90, 36},
-    {1040, BUTTON, HIDDEN | WS_GROUP_ | BS_AUTOCHECKBOX_, "Over&write", -263, 139, 63, 12},
-};
 
 struct Reader {
   const std::vector<uint8_t> &d;
@@ -80,31 +36,33 @@ std::vector<uint8_t> stub_bytes(const char *name) {
   return bytes;
 }
 
-void check_items(Reader &r, const Item *items, size_t count, bool extended) {
-  for (size_t i = 0; i < count; ++i) {
-    const Item &want = items[i];
-    SCOPED_TRACE(want.id);
+// The controls of a DIALOG or DIALOGEX template by id: class and visibility.
+struct Control {
+  std::string cls;
+  bool visible;
+};
+std::map<int, Control> dialog_controls(const std::vector<uint8_t> &data, uint32_t *style) {
+  Reader r{data};
+  bool extended = r.u16() == 1 && r.u16() == 0xFFFF;
+  r.at = extended ? 12 : 0;
+  *style = r.u32();
+  r.at += extended ? 0 : 4;
+  uint16_t count = r.u16();
+  r.at += 8;
+  r.text(), r.text(), r.text();  // menu, class, title; no font: the system's
+  std::map<int, Control> controls;
+  for (uint16_t i = 0; i < count && r.at < data.size(); ++i) {
     r.align();
-    uint32_t style;
-    if (extended) {
-      r.u32();  // help id
-      EXPECT_EQ(r.u32(), 0u);
-      style = r.u32();
-    } else {
-      style = r.u32();
-      EXPECT_EQ(r.u32(), 0u);
-    }
-    EXPECT_EQ((short)r.u16(), want.x);
-    EXPECT_EQ((short)r.u16(), want.y);
-    EXPECT_EQ((short)r.u16(), want.cx);
-    EXPECT_EQ((short)r.u16(), want.cy);
+    r.at += extended ? 8 : 0;
+    uint32_t item_style = r.u32();
+    r.at += (extended ? 0 : 4) + 8;
     int id = extended ? (int)r.u32() : (short)r.u16();
-    EXPECT_EQ(id, want.id);
-    EXPECT_EQ(style, WS_CHILD_ | want.style);
-    EXPECT_EQ(r.text(), "#" + std::to_string(want.cls));
-    EXPECT_EQ(r.text(), want.text);
+    Control c{r.text(), (item_style & WS_VISIBLE_) != 0};
+    r.text();
     r.at += r.u16();
+    controls[id] = c;
   }
+  return controls;
 }
 
 // Built by scripts/build; a test build without the stubs skips these.
@@ -188,43 +146,43 @@ TEST_P(StubImageTest, SectionsLieInsideTheFileAfterTheHeaders) {
   EXPECT_EQ(pe.u32(pe.pe + 8), 0u);  // no time stamp: builds are reproducible
 }
 
-TEST_P(StubImageTest, DialogTemplatesMatchTheirTables) {
+// Every control the code addresses is there with the class it expects; the
+// chooser's template holds the controls GetOpenFileNameA drives (dlgs.h's
+// stc1, lst2, cmb2 shown; edt1, lst1, cmb1, chx1 hidden: no file names).
+TEST_P(StubImageTest, DialogsHoldTheControlsTheirUsersAddress) {
   PeImage pe;
   ASSERT_TRUE(pe.load(stub_bytes(GetParam())));
-  uint16_t language;
-  std::vector<uint8_t> data;
-  ASSERT_TRUE(pe.resource(5, "SFXDIALOG", &language, &data));
-  EXPECT_EQ(language, 1041);
-  Reader r{data};
-  EXPECT_EQ(r.u16(), 1);       // extended template
-  EXPECT_EQ(r.u16(), 0xFFFF);
-  r.u32();
-  EXPECT_EQ(r.u32(), 1u);      // WS_EX_DLGMODALFRAME
-  EXPECT_EQ(r.u32(), WS_POPUP_ | WS_CAPTION_ | WS_SYSMENU_ | DS_MODALFRAME_);  // no DS_SETFONT
-  EXPECT_EQ(r.u16(), 9);
-  EXPECT_EQ(r.u16(), 32);
-  EXPECT_EQ(r.u16(), 32);
-  EXPECT_EQ(r.u16(), 205);
-  EXPECT_EQ(r.u16(), 95);
-  EXPECT_EQ(r.text(), "");     // menu
-  EXPECT_EQ(r.text(), "");     // class
-  EXPECT_EQ(r.text(), "Install");
-  check_items(r, SFX_DIALOG, 9, true);
-
-  ASSERT_TRUE(pe.resource(5, "GETDIRDIALOG", &language, &data));
-  EXPECT_EQ(language, 1041);
-  Reader g{data};
-  EXPECT_EQ(g.u32(), WS_POPUP_ | WS_CAPTION_ | WS_SYSMENU_ | DS_MODALFRAME_);
-  EXPECT_EQ(g.u32(), 0u);
-  EXPECT_EQ(g.u16(), 14);
-  EXPECT_EQ(g.u16(), 24);
-  EXPECT_EQ(g.u16(), 24);
-  EXPECT_EQ(g.u16(), 175);
-  EXPECT_EQ(g.u16(), 140);
-  EXPECT_EQ(g.text(), "");
-  EXPECT_EQ(g.text(), "");
-  EXPECT_EQ(g.text(), "");
-  check_items(g, GET_DIR_DIALOG, 14, false);
+  struct Want {
+    int id;
+    uint16_t cls;
+    bool visible;
+  };
+  struct Dialog {
+    const char *name;
+    std::vector<Want> controls;
+  } dialogs[] = {
+      {"SFXDIALOG", {{IDC_DIRECTORY, EDIT, true}, {IDC_MEMBER_NAME, STATIC, true}, {IDC_PROGRESS, STATIC, true},
+                     {IDC_DIR_LABEL, STATIC, true}, {IDC_REFERENCE, BUTTON, true}, {IDC_START_MENU, BUTTON, true},
+                     {IDC_SET_CLASS, BUTTON, true}, {IDOK, BUTTON, true}, {IDCANCEL, BUTTON, true}}},
+      {"GETDIRDIALOG", {{0x440, STATIC, true}, {0x461, LISTBOX, true}, {0x471, COMBOBOX, true}, {IDOK, BUTTON, true},
+                        {IDCANCEL, BUTTON, true}, {0x480, EDIT, false}, {0x460, LISTBOX, false},
+                        {0x470, COMBOBOX, false}, {0x410, BUTTON, false}}},
+  };
+  for (const Dialog &d : dialogs) {
+    SCOPED_TRACE(d.name);
+    uint16_t language;
+    std::vector<uint8_t> data;
+    ASSERT_TRUE(pe.resource(5, d.name, &language, &data));
+    EXPECT_EQ(language, 1041);
+    uint32_t style;
+    std::map<int, Control> controls = dialog_controls(data, &style);
+    EXPECT_EQ(style & (WS_POPUP_ | WS_CAPTION_ | WS_SYSMENU_), WS_POPUP_ | WS_CAPTION_ | WS_SYSMENU_);
+    for (const Want &w : d.controls) {
+      ASSERT_EQ(controls.count(w.id), 1u) << w.id;
+      EXPECT_EQ(controls[w.id].cls, "#" + std::to_string(w.cls)) << w.id;
+      EXPECT_EQ(controls[w.id].visible, w.visible) << w.id;
+    }
+  }
 }
 
 TEST_P(StubImageTest, IconHasA32And16PixelSixteenColourImage) {
