@@ -66,53 +66,42 @@ TEST_F(StartupTest, KeepsTheFirst1024TokensOnly) {
   release_tokens(tokens, n);
 }
 
-TEST_F(StartupTest, FirstTokenDirectoryIsIgnored) {
-  HeaderBlockFields block;
-  block.default_dir = "C:\\Block";
-  EXPECT_EQ(run_and_cancel("D:\\Given", block), 0);
-  EXPECT_EQ(shown_dir, "C:\\Block");
-}
-
-TEST_F(StartupTest, DashNThenDirectoryStartsAutomaticallyThere) {
-  EXPECT_EQ(run_and_cancel("-n D:\\Given -c"), 0);
-  EXPECT_EQ(shown_dir, "D:\\Given");
-  EXPECT_EQ(auto_start, 1);
-  EXPECT_EQ(keep_newer, 1);  // the -c after the directory is never seen
-}
-
-TEST_F(StartupTest, OptionLettersIgnoreCaseAndDashMinusWins) {
-  HeaderBlockFields block;
-  block.flags = BLOCK_AUTO_START;
-  run_and_cancel("-N-", block);
-  EXPECT_EQ(auto_start, 0);
-  run_and_cancel("x", block);
-  EXPECT_EQ(auto_start, 1);
-}
-
-TEST_F(StartupTest, FlagBit3TurnsKeepNewerOffEvenWithDashCMinus) {
-  HeaderBlockFields block;
-  block.flags = BLOCK_KEEP_NEWER_OFF;
-  run_and_cancel("-c-", block);
-  EXPECT_EQ(keep_newer, 0);
-  run_and_cancel("-c-");
-  EXPECT_EQ(keep_newer, 1);
-  run_and_cancel("-c");
-  EXPECT_EQ(keep_newer, 0);
-}
-
-TEST_F(StartupTest, QuotedDirectoryWithSpace) {
-  run_and_cancel("-n \"D:\\My Dir\"");
-  EXPECT_EQ(shown_dir, "D:\\My Dir");
-}
-
-TEST_F(StartupTest, DirectoryTooLongForTheFieldIsRefused) {
-  HeaderBlockFields block;
-  block.default_dir = "C:\\Block";
-  run_and_cancel("-n D:\\" + std::string(253, 'x'), block);
-  EXPECT_EQ(shown_dir, "C:\\Block");
-  EXPECT_EQ(auto_start, 0);  // the user confirms the directory shown instead
-  run_and_cancel("-n D:\\" + std::string(252, 'x'), block);
-  EXPECT_EQ(shown_dir.size(), 255u);
+// The command line against the header block: what the dialog shows and the
+// settings it starts with (-1: not looked at).
+TEST_F(StartupTest, CommandLineAndHeaderBlockMakeTheSettings) {
+  const std::string long_dir = "D:\\" + std::string(252, 'x');
+  struct Row {
+    std::string tail, default_dir;
+    uint8_t flags;
+    std::string title, shown, caption;
+    int auto_start, keep_newer, overwrite_all;
+  } rows[] = {
+      {"D:\\Given", "C:\\Block", 0, "", "C:\\Block", "", 0, -1, -1},  // a first token is no directory
+      {"-n D:\\Given -c", "", 0, "", "D:\\Given", "", 1, 1, -1},       // -c after the directory is never seen
+      {"-n \"D:\\My Dir\"", "", 0, "", "D:\\My Dir", "", 1, -1, -1},
+      {"-n " + long_dir + "x", "C:\\Block", 0, "", "C:\\Block", "", 0, -1, -1},  // too long: refused
+      {"-n " + long_dir, "C:\\Block", 0, "", long_dir, "", 1, -1, -1},
+      {"-N-", "", BLOCK_AUTO_START, "", "", "", 0, -1, -1},  // letters ignore case; a trailing - turns off
+      {"x", "", BLOCK_AUTO_START, "", "", "", 1, -1, -1},
+      {"-c-", "", BLOCK_KEEP_NEWER_OFF, "", "", "", -1, 0, -1},  // the block's bit wins over -c-
+      {"-c-", "", 0, "", "", "", -1, 1, -1},
+      {"-c", "", 0, "", "", "", -1, 0, -1},
+      {"", "", 0, "", "", "Tarvello V2.60.w32.0036", 0, 1, 0},
+      {"", "", 0xF0, "My Setup", "", "My Setup", 0, 1, 0},  // bits 4-7 are not read
+  };
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.tail + " " + std::to_string(r.flags));
+    HeaderBlockFields block;
+    block.default_dir = r.default_dir;
+    block.flags = r.flags;
+    if (!r.title.empty()) block.title = r.title;
+    EXPECT_EQ(run_and_cancel(r.tail, block), 0);
+    if (!r.shown.empty()) EXPECT_EQ(shown_dir, r.shown);
+    if (!r.caption.empty()) EXPECT_EQ(caption, r.caption);
+    if (r.auto_start >= 0) EXPECT_EQ(auto_start, r.auto_start);
+    if (r.keep_newer >= 0) EXPECT_EQ(keep_newer, r.keep_newer);
+    if (r.overwrite_all >= 0) EXPECT_EQ(overwrite_all, r.overwrite_all);
+  }
 }
 
 TEST_F(StartupTest, ContextAllocationFailureShowsNotEnoughMemory) {
@@ -125,19 +114,6 @@ TEST_F(StartupTest, ContextAllocationFailureShowsNotEnoughMemory) {
   EXPECT_EQ(box.caption, "Tarvello V2.60.w32.0036");
   EXPECT_EQ(box.owner, nullptr);
   EXPECT_EQ(box.style, (UINT)(MB_TASKMODAL | MB_ICONERROR));
-}
-
-TEST_F(StartupTest, HeaderBlockTitlesAndDefaults) {
-  HeaderBlockFields block;
-  run_and_cancel("", block);
-  EXPECT_EQ(caption, "Tarvello V2.60.w32.0036");
-  block.title = "My Setup";
-  block.flags = 0xF0;  // bits 4-7 are not read
-  run_and_cancel("", block);
-  EXPECT_EQ(caption, "My Setup");
-  EXPECT_EQ(auto_start, 0);
-  EXPECT_EQ(overwrite_all, 0);
-  EXPECT_EQ(keep_newer, 1);
 }
 
 TEST_F(StartupTest, ShortFileLeavesTheRestOfTheBlockZero) {
