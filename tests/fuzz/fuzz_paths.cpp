@@ -1,5 +1,8 @@
 // Destination composition, macro expansion and name cleaning in a single-
 // and a double-byte code page, on arbitrary directories and member paths.
+// Whatever the member path, no ".." step is left behind the directory it is
+// placed in (checked in the single-byte code page, where every '/' is a
+// separator).
 #include "fuzz_support.h"
 #include <cstring>
 #include "paths/paths.h"
@@ -24,6 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (compose_target_path(ctx->target_path, ctx->install_dir, ctx->member_path, sizeof(ctx->member_path))) {
     convert_separators(ctx->target_path, '/');
     clean_member_path(ctx->target_path, data[0] & 2);
+    size_t base = strlen(ctx->install_dir);
+    if (!(data[0] & 1) && strncmp(ctx->target_path, ctx->install_dir, base) == 0 && base > 0)
+      for (const char *p = ctx->target_path + base; *p; ++p)
+        if (p[0] == '/' && p[1] == '.' && p[2] == '.' && (p[3] == '/' || p[3] == 0)) abort();
     shorten_path_for_display(ctx->text_scratch, ctx->target_path, DISPLAY_WIDTH);
   }
   expand_directory_macro(copy, "x.dll");
