@@ -259,6 +259,9 @@ TEST_F(MksfxTest, ErrorsNameTheProblemAndLeaveNoOutput) {
   write_text(dir + "/twin/README.TXT", "upper");
   write_text(dir + "/twin/readme.txt", "lower");
   write_text(dir + "/twin/Big.txt", "another big.txt");
+  std::vector<uint8_t> stub(1236);  // as much of a stub as mksfx looks at
+  stub[0] = 'M', stub[1] = 'Z', stub[60] = 0xD0, stub[61] = 0x04;
+  write_file(dir + "/stub.exe", stub);
   const std::pair<std::string, std::string> cases[] = {
       {"--archive-only -o " + out + " " + dir + "/twin", "would both extract to twin/"},
       {"--archive-only -o " + out + " " + dir + "/big.txt " + dir + "/twin/Big.txt", "would both extract to Big.txt"},
@@ -269,8 +272,7 @@ TEST_F(MksfxTest, ErrorsNameTheProblemAndLeaveNoOutput) {
       {"--archive-only --message " + dir + "/big.txt -o " + out, "longer than the 1023 bytes"},
       {"--archive-only -o " + out + " " + dir + "/\xE6\x97\xA5.txt", "cannot be written in code page 1252"},
       {"--archive-only -o " + out + " " + deep, "longer than 259 bytes"},
-      {"--stub " SFX_DIST_DIR "/sfxstub32.exe --title " + std::string(41, 't') + " -o " + out + " " + dir +
-           "/big.txt",
+      {"--stub " + dir + "/stub.exe --title " + std::string(41, 't') + " -o " + out + " " + dir + "/big.txt",
        "title is longer than 40"},
   };
   for (const auto &c : cases) {
