@@ -1,17 +1,24 @@
 #include "archive_writer.h"
+#include <array>
 #include <cstring>
 #include "lzh_encoder.h"
 
-uint16_t crc16(const uint8_t *data, size_t size, uint16_t crc) {
-  static uint16_t table[256];
-  if (!table[1]) {
-    for (unsigned i = 0; i < 256; ++i) {
-      uint16_t r = (uint16_t)i;
-      for (int k = 0; k < 8; ++k) r = (r & 1) ? (uint16_t)((r >> 1) ^ 0xA001) : (uint16_t)(r >> 1);
-      table[i] = r;
-    }
+namespace {
+// Made by the compiler: a table filled on first use raced between the
+// packing threads, and a thread that found it half filled wrote wrong CRCs.
+constexpr std::array<uint16_t, 256> CRC16_TABLE = [] {
+  std::array<uint16_t, 256> table{};
+  for (unsigned i = 0; i < 256; ++i) {
+    uint16_t r = (uint16_t)i;
+    for (int k = 0; k < 8; ++k) r = (r & 1) ? (uint16_t)((r >> 1) ^ 0xA001) : (uint16_t)(r >> 1);
+    table[i] = r;
   }
-  for (size_t i = 0; i < size; ++i) crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+  return table;
+}();
+}  // namespace
+
+uint16_t crc16(const uint8_t *data, size_t size, uint16_t crc) {
+  for (size_t i = 0; i < size; ++i) crc = CRC16_TABLE[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
   return crc;
 }
 
@@ -69,7 +76,7 @@ std::vector<uint8_t> member_bytes(const Member &m, const char *method, const std
 }
 
 std::vector<uint8_t> pack_member(const Member &m, const uint8_t *data, size_t size, char letter,
-                                 uint16_t *file_crc) {
+                                 uint16_t *file_crc, const Effort &effort) {
   if (m.directory) {
     *file_crc = 0;
     return member_bytes(m, "-lhd-", {}, 0, 0);
@@ -77,7 +84,7 @@ std::vector<uint8_t> pack_member(const Member &m, const uint8_t *data, size_t si
   *file_crc = crc16(data, size);
   const MethodParams *params = method_params(letter);
   if (params) {
-    std::vector<uint8_t> packed = lzh_encode(data, size, *params);
+    std::vector<uint8_t> packed = lzh_encode(data, size, *params, effort);
     if (packed.size() < size) {
       char method[] = "-lh?-";
       method[3] = letter;
