@@ -81,6 +81,28 @@ by_hand)
   expect_status $? 1
   same_tree
   ;;
+chooser)
+  # Reference opens the directory chooser in the working directory, whose one
+  # subdirectory is entered with a double click (the second row; the first is
+  # [..]) and accepted: the box then names it, and OK extracts there.
+  build in
+  mkdir -p start/picked
+  cd start
+  run_bg ../sfx.exe
+  wine_wait_window "$TITLE" >/dev/null || fail "no dialog"
+  wine_key "$TITLE" alt+r
+  chooser=$(wine_wait_window "Extracting directory") || fail "no chooser"
+  sleep 1
+  xdotool mousemove --window "$chooser" 68 116 click --repeat 2 --delay 80 1
+  sleep 1
+  wine_key "Extracting directory" alt+o
+  sleep 1
+  wine_key "$TITLE" Return
+  wait $pid
+  expect_status $? 1
+  cd "$WORK"
+  diff -r in start/picked >/dev/null || fail "not extracted into the chosen directory: $(ls start start/picked)"
+  ;;
 cancel_before_ok)
   build in
   run_bg sfx.exe "-c"

@@ -70,6 +70,13 @@ TEST_F(DialogTest, ChooserPathWithSpaceIsQuotedAndOkStripsTheQuotes) {
   EXPECT_EQ(status, 1);
   EXPECT_EQ(shown, "\"" + dest + " dir\"");
   EXPECT_TRUE(exists(dest + " dir/a.txt"));
+  const posix::ChooserRequest &r = posix::chooser_request();  // the stand-in refuses a malformed one
+  EXPECT_TRUE(r.shown);
+  EXPECT_NE(r.owner, nullptr);
+  EXPECT_EQ(r.flags, (DWORD)(OFN_ENABLETEMPLATE | OFN_HIDEREADONLY));
+  EXPECT_EQ(r.title, "Extracting directory");
+  EXPECT_EQ(r.preset, "work.txt");
+  EXPECT_EQ(r.max_file, (DWORD)MAX_PATH);
 }
 
 TEST_F(DialogTest, ChooserCancelledLeavesTheBoxAlone) {

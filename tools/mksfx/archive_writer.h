@@ -1,6 +1,7 @@
 // Level-2 member headers and the self-extractor's header block, as the stub
 // reads them.
 #pragma once
+#include "lzh_encoder.h"
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -25,7 +26,7 @@ std::vector<uint8_t> member_bytes(const Member &member, const char *method,
 // Compresses with `method_letter` ('0', '5', '6', '7'), falling back to
 // stored data when that is not smaller.
 std::vector<uint8_t> pack_member(const Member &member, const uint8_t *data, size_t size,
-                                 char method_letter, uint16_t *file_crc);
+                                 char method_letter, uint16_t *file_crc, const Effort &effort = DEFAULT_EFFORT);
 
 struct HeaderBlockFields {
   uint32_t archive_offset = 0;

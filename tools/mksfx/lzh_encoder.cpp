@@ -15,7 +15,7 @@ constexpr unsigned LITERAL_LENGTH_SYMBOLS = 510, CODE_LENGTH_SYMBOLS = 19;
 constexpr unsigned MAX_CODE_LENGTH = 16;
 constexpr unsigned MAX_BLOCK_SYMBOLS = 65535;  // the 16-bit block size; 0 would mean 65,536
 constexpr unsigned HASH_BITS = 16;
-constexpr unsigned MAX_DEPTH = 32, NICE_LENGTH = 128, MAX_CANDIDATES = 16;
+constexpr unsigned MAX_CANDIDATES = 16;
 constexpr unsigned MAX_POSITION_SYMBOLS = 17;
 constexpr size_t SPLIT_STEP = 1024;  // tokens
 constexpr size_t CHUNK_BYTES = 1 << 18;  // parsed as one; written as blocks of <= 65,535 symbols
@@ -297,8 +297,9 @@ unsigned common_length(const uint8_t *a, const uint8_t *b, unsigned limit) {
 // are still inserted, by the same walk without recording.
 class MatchFinder {
  public:
-  MatchFinder(const uint8_t *data, size_t size, unsigned window)
-      : data_(data), size_(size), window_(window), head_(1u << HASH_BITS, -1), child_(2 * TREE_SLOTS) {}
+  MatchFinder(const uint8_t *data, size_t size, unsigned window, const Effort &effort)
+      : data_(data), size_(size), window_(window), depth_(effort.depth), nice_(effort.nice),
+        head_(1u << HASH_BITS, -1), child_(2 * TREE_SLOTS) {}
 
   // Every match at pos longer than all met before it, up to `limit`; lengths
   // strictly grow. Returns the number written to out.
@@ -312,14 +313,14 @@ class MatchFinder {
   unsigned walk(size_t pos, unsigned limit, Candidate *out) {
     if (pos + MIN_MATCH > size_) return 0;
     unsigned max_len = (unsigned)std::min<size_t>(MAX_MATCH, size_ - pos);
-    unsigned nice = std::min(NICE_LENGTH, max_len);
+    unsigned nice = std::min(nice_, max_len);
     int32_t *lesser = &child_[2 * (pos & (TREE_SLOTS - 1))], *greater = lesser + 1;
     uint32_t h = hash(pos);
     int32_t node = head_[h];
     head_[h] = (int32_t)pos;
     const uint8_t *here = data_ + pos;
     unsigned lesser_len = 0, greater_len = 0, len = 0, best = MIN_MATCH - 1, count = 0;
-    for (unsigned depth = MAX_DEPTH;;) {
+    for (unsigned depth = depth_;;) {
       if (node == NONE || pos - (size_t)node > window_ || depth-- == 0) {
         *lesser = *greater = NONE;
         return count;
@@ -355,7 +356,7 @@ class MatchFinder {
   }
   const uint8_t *data_;
   size_t size_;
-  unsigned window_;
+  unsigned window_, depth_, nice_;
   std::vector<int32_t> head_, child_;
 };
 
@@ -475,13 +476,13 @@ std::vector<uint8_t> huffman_lengths(const std::vector<uint32_t> &freq_in, unsig
 // then the cheapest parse is found twice, first under a guessed cost model
 // (or the previous chunk's codes), then under the codes that parse gives;
 // the tokens are then cut into blocks where new codes pay. Inside a match of
-// NICE_LENGTH or more no further matches are gathered.
+// the effort's nice length or more no further matches are gathered.
 thread_local std::atomic<uint64_t> *lzh_encode_progress = nullptr;
 
-std::vector<uint8_t> lzh_encode(const uint8_t *data, size_t size, const MethodParams &m) {
+std::vector<uint8_t> lzh_encode(const uint8_t *data, size_t size, const MethodParams &m, const Effort &effort) {
   std::vector<uint8_t> out;
   BitWriter writer(&out);
-  MatchFinder finder(data, size, m.window);
+  MatchFinder finder(data, size, m.window, effort);
   std::vector<Candidate> found;
   std::vector<uint32_t> first;
   std::vector<Token> tokens;
@@ -498,13 +499,13 @@ std::vector<uint8_t> lzh_encode(const uint8_t *data, size_t size, const MethodPa
         Candidate c[MAX_CANDIDATES];
         unsigned n = finder.find_all(p, (unsigned)std::min<size_t>(MAX_MATCH, end - p), c);
         found.insert(found.end(), c, c + n);
-        if (n && c[n - 1].length >= NICE_LENGTH) skip_until = p + c[n - 1].length;
+        if (n && c[n - 1].length >= effort.nice) skip_until = p + c[n - 1].length;
       } else {
         finder.skip(p);
       }
     }
     first[end - start] = (uint32_t)found.size();
-    for (int pass = 0; pass < 2; ++pass) {
+    for (unsigned pass = 0; pass < effort.passes; ++pass) {
       cheapest_parse(data, start, end, found, first, costs, &tokens);
       SymbolCounts counts(m);
       counts.add(tokens.data(), tokens.size());

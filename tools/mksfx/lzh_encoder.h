@@ -19,8 +19,17 @@ const MethodParams *method_params(char letter);  // null for other letters
 // parsed; null: nowhere. Every call covers all of its input.
 extern thread_local std::atomic<uint64_t> *lzh_encode_progress;
 
+// How hard the encoder looks: tree nodes visited per position, the match
+// length that ends a search, and parses per chunk (each under the codes the
+// one before gave).
+struct Effort {
+  unsigned depth, nice, passes;
+};
+constexpr Effort DEFAULT_EFFORT = {32, 128, 2}, BEST_EFFORT = {32, 128, 2};
+
 // Compresses `size` bytes; the result is the member's compressed data.
-std::vector<uint8_t> lzh_encode(const uint8_t *data, size_t size, const MethodParams &method);
+std::vector<uint8_t> lzh_encode(const uint8_t *data, size_t size, const MethodParams &method,
+                                const Effort &effort = DEFAULT_EFFORT);
 
 // Code lengths of a Huffman code for `freq`, none longer than `limit`; unused
 // symbols get 0. Exposed for tests.

@@ -39,6 +39,7 @@ const char USAGE[] =
     "  --stub FILE             stub to copy (default: sfxstub32.exe beside mksfx)\n"
     "  --archive-only          write a plain .lzh archive, no stub\n"
     "  --method lh0|lh5|lh6|lh7  compression (default lh7); incompressible files are stored\n"
+    "  --best                    a smaller archive at several times the packing time\n"
     "  --title TEXT            dialog title and message box caption (at most 40 bytes)\n"
     "  --dir-caption TEXT      label above the directory box (at most 40 bytes)\n"
     "  --default-dir DIR       default destination; may start with a macro such as %WinDir%\n"
@@ -67,7 +68,7 @@ struct Options {
   std::string extract, from, from_archive;  // --extract FILE, -C DIR, --from-archive FILE
   Overwrite overwrite = Overwrite::ask;
   std::string output, stub, method = "lh7", codepage = "1252", message, script;
-  bool archive_only = false;
+  bool archive_only = false, best = false;
   bool progress = false, quiet = false, verbose = false;
   HeaderBlockFields block;
   bool pin_time = false;
@@ -187,7 +188,7 @@ std::vector<uint8_t> special_member(const std::string &file, const char *name, s
   m.time = o.pin_time ? o.time : 0;
   uint64_t ft = FILETIME_1970 + (uint64_t)m.time * 10000000ull;
   for (uint64_t &t : m.file_times) t = ft;
-  return pack_member(m, text.data(), text.size(), letter, crc);
+  return pack_member(m, text.data(), text.size(), letter, crc, o.best ? BEST_EFFORT : DEFAULT_EFFORT);
 }
 
 struct PackedMember {
@@ -198,7 +199,8 @@ struct PackedMember {
 
 // Members are independent, so they are compressed on every core; the output
 // keeps the input order, so it does not depend on the number of threads.
-std::vector<PackedMember> pack_in_parallel(const std::vector<Input> &inputs, char letter, Progress *progress) {
+std::vector<PackedMember> pack_in_parallel(const std::vector<Input> &inputs, char letter, const Effort &effort,
+                                           Progress *progress) {
   std::vector<PackedMember> packed(inputs.size());
   std::atomic<size_t> next{0};
   auto work = [&] {
@@ -208,7 +210,7 @@ std::vector<PackedMember> pack_in_parallel(const std::vector<Input> &inputs, cha
       try {
         std::vector<uint8_t> data;
         if (!in.member.directory) data = read_whole(in.source);
-        packed[i].bytes = pack_member(in.member, data.data(), data.size(), letter, &packed[i].crc);
+        packed[i].bytes = pack_member(in.member, data.data(), data.size(), letter, &packed[i].crc, effort);
         if (!method_params(letter)) progress->done += data.size();  // stored: no encoder to count it
       } catch (const Failure &f) {
         packed[i].error = f.message;
@@ -299,7 +301,8 @@ std::vector<uint8_t> build(const Options &o, Summary *summary) {
   uint64_t total = 0;
   for (const Input &in : inputs) total += in.size;
   progress_begin(&progress, total, o.progress);
-  std::vector<PackedMember> packed = pack_in_parallel(inputs, letter, &progress);
+  std::vector<PackedMember> packed =
+      pack_in_parallel(inputs, letter, o.best ? BEST_EFFORT : DEFAULT_EFFORT, &progress);
   progress_end(&progress);
   summary->members = inputs.size() + !o.message.empty() + !o.script.empty();
   summary->bytes_in = total;
@@ -359,6 +362,7 @@ Options parse(int argc, char **argv, std::string *inspect, bool *test) {
     else if (a == "-q" || a == "--quiet") o.quiet = true;
     else if (a == "-v" || a == "--verbose") o.verbose = true;
     else if (a == "--method") o.method = value();
+    else if (a == "--best") o.best = true;
     else if (a == "--title") title = value();
     else if (a == "--dir-caption") caption = value();
     else if (a == "--default-dir") dir = value();

@@ -80,6 +80,8 @@ std::string window_caption() { return state().dialog ? state().dialog->caption :
 int focus_id() { return state().dialog ? state().dialog->focus : 0; }
 void set_iconic(bool iconic) { state().iconic = iconic; }
 
+const ChooserRequest &chooser_request() { return state().chooser_request; }
+
 bool set_chooser_result(const std::string &path) {
   state().chooser_set = true;
   state().chooser_path = path;

@@ -89,6 +89,13 @@ std::string window_caption();
 int focus_id();
 void set_iconic(bool iconic);
 bool set_chooser_result(const std::string &path);  // path with file name; "" = cancelled
+struct ChooserRequest {  // what the last GetOpenFileNameA call asked for
+  bool structure_known = false, shown = false;  // shown: the request was whole
+  HWND owner = nullptr;
+  DWORD flags = 0, max_file = 0;
+  std::string title, preset;
+};
+const ChooserRequest &chooser_request();
 
 // Registry and WIN.INI
 bool reg_get(HKEY root, const std::string &key, const std::string &value, std::string *data);

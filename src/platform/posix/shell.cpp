@@ -1,12 +1,30 @@
 // The stand-in's COMDLG32, ADVAPI32 and SHELL32: the directory chooser,
 // the registry in memory and ShellExecuteA recorded.
+#include <strings.h>
 #include "posix/state.h"
 
 extern "C" {
 
 // ---- COMDLG32 --------------------------------------------------------------
 
+// Refuses, as the real one does, a request of another structure size, a
+// template without its module or that the module does not hold (the stub's
+// one is "GetDirDialog"), and a preset file name its buffer does not hold.
 BOOL GetOpenFileNameA(LPOPENFILENAMEA ofn) {
+  posix::ChooserRequest &r = state().chooser_request;
+  r = {};
+  r.structure_known = ofn->lStructSize == sizeof(OPENFILENAME_NT4A) || ofn->lStructSize == sizeof(OPENFILENAMEA);
+  if (!r.structure_known) return FALSE;
+  r.owner = ofn->hwndOwner;
+  r.flags = ofn->Flags;
+  r.title = ofn->lpstrTitle ? ofn->lpstrTitle : "";
+  r.max_file = ofn->nMaxFile;
+  if ((ofn->Flags & OFN_ENABLETEMPLATE) &&
+      (!ofn->hInstance || !ofn->lpTemplateName || strcasecmp(ofn->lpTemplateName, "GetDirDialog") != 0))
+    return FALSE;
+  if (!ofn->lpstrFile || strnlen(ofn->lpstrFile, ofn->nMaxFile) == ofn->nMaxFile) return FALSE;
+  r.preset = ofn->lpstrFile;
+  r.shown = true;
   if (!state().chooser_set || state().chooser_path.empty()) return FALSE;
   const std::string &p = state().chooser_path;
   if (p.size() + 1 > ofn->nMaxFile) return FALSE;

@@ -60,6 +60,7 @@ struct State {
   bool iconic = false;
   bool chooser_set = false;
   std::string chooser_path;
+  posix::ChooserRequest chooser_request;
   std::map<std::string, RegistryKey> registry;  // "root\key" lower-cased
   std::map<HKEY, std::string> open_keys;
   UINT_PTR next_key = 1;

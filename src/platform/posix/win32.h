@@ -94,7 +94,10 @@ typedef struct tagOFNA {
   DWORD nMaxFile; LPSTR lpstrFileTitle; DWORD nMaxFileTitle; LPCSTR lpstrInitialDir;
   LPCSTR lpstrTitle; DWORD Flags; WORD nFileOffset, nFileExtension; LPCSTR lpstrDefExt;
   LPARAM lCustData; LPOFNHOOKPROC lpfnHook; LPCSTR lpTemplateName;
-} OPENFILENAMEA, *LPOPENFILENAMEA, OPENFILENAME_NT4A;
+} OPENFILENAME_NT4A;
+typedef struct tagOFNA_ : OPENFILENAME_NT4A {
+  void *pvReserved; DWORD dwReserved, FlagsEx;
+} OPENFILENAMEA, *LPOPENFILENAMEA;
 
 // Files
 #define HFILE_ERROR ((HFILE)-1)
