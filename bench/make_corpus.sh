@@ -7,8 +7,8 @@
 # the same corpora.
 set -euo pipefail
 cd "$(dirname "$0")"
-[ -f corpus/.done ] && exit 0
-rm -rf corpus
+[ -f corpus/.done ] && [ -f corpus-large/.done ] && exit 0
+rm -rf corpus corpus-large
 mkdir -p corpus/text corpus/bin
 take() {  # take DIR PATTERN LIMIT_BYTES OUT
   local total=0 n=0
@@ -22,9 +22,8 @@ take() {  # take DIR PATTERN LIMIT_BYTES OUT
 }
 take /usr/include '*.h' $((32 * 1024 * 1024)) corpus/text
 take /usr/bin '*' $((24 * 1024 * 1024)) corpus/bin
-rm -rf corpus-large
 mkdir -p corpus-large
-cat corpus/text/* | head -c $((16 * 1024 * 1024)) > corpus-large/headers.txt
-cat corpus/bin/* | head -c $((4 * 1024 * 1024)) > corpus-large/programs.bin
-touch corpus/.done
+head -c $((16 * 1024 * 1024)) < <(cat corpus/text/*) > corpus-large/headers.txt
+head -c $((4 * 1024 * 1024)) < <(cat corpus/bin/*) > corpus-large/programs.bin
+touch corpus/.done corpus-large/.done
 du -sb corpus | cut -f1

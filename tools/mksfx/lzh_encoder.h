@@ -25,7 +25,7 @@ extern thread_local std::atomic<uint64_t> *lzh_encode_progress;
 struct Effort {
   unsigned depth, nice, passes;
 };
-constexpr Effort DEFAULT_EFFORT = {32, 128, 2}, BEST_EFFORT = {32, 128, 2};
+constexpr Effort DEFAULT_EFFORT = {32, 128, 2}, BEST_EFFORT = {128, 256, 4};
 
 // Compresses `size` bytes; the result is the member's compressed data.
 std::vector<uint8_t> lzh_encode(const uint8_t *data, size_t size, const MethodParams &method,
