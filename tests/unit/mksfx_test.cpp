@@ -59,12 +59,13 @@ class MksfxTest : public SfxTest {
 
 TEST_F(MksfxTest, EveryMethodRoundTripsThroughLhasaAnd7z) {
   std::string in = tree();
-  for (const char *method : {"lh0", "lh5", "lh6", "lh7"}) {
+  for (std::string method : {"lh0", "lh5", "lh6", "lh7", "lh7 --best"}) {
     SCOPED_TRACE(method);
-    std::string archive = dir + "/" + method + ".lzh";
+    std::string tag = method.substr(0, 3) + (method.size() > 3 ? "best" : "");
+    std::string archive = dir + "/" + tag + ".lzh";
     ASSERT_EQ(shell(mksfx + " --archive-only --method " + method + " -o " + archive + " " + in), 0);
     for (std::string tool : {"lhasa", "7z"}) {
-      std::string out = dir + "/out-" + tool + "-" + method;
+      std::string out = dir + "/out-" + tool + "-" + tag;
       fs::create_directories(out);
       std::string extract = tool == "lhasa" ? "cd " + out + " && lhasa xq " + archive
                                             : "7z x -y -o" + out + " " + archive;
@@ -75,6 +76,7 @@ TEST_F(MksfxTest, EveryMethodRoundTripsThroughLhasaAnd7z) {
     // Noise does not shrink: it is stored.
     EXPECT_NE(capture(mksfx + " --list " + archive).find("-lh0-     150000     150000"), std::string::npos);
   }
+  EXPECT_LT(fs::file_size(dir + "/lh7best.lzh"), fs::file_size(dir + "/lh7.lzh"));
 }
 
 // As tar and zip do: a directory argument keeps its name; "." and -C pack
