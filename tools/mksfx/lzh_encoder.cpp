@@ -473,10 +473,10 @@ std::vector<uint8_t> huffman_lengths(const std::vector<uint32_t> &freq_in, unsig
 }
 
 // The input is parsed in chunks: all matches of a chunk are gathered once,
-// then the cheapest parse is found twice, first under a guessed cost model
-// (or the previous chunk's codes), then under the codes that parse gives;
-// the tokens are then cut into blocks where new codes pay. Inside a match of
-// the effort's nice length or more no further matches are gathered.
+// then the cheapest parse is found several times, first under a guessed cost
+// model (or the previous chunk's codes), then under the codes the last parse
+// gave; the tokens are then cut into blocks where new codes pay. Inside a
+// match of the effort's nice length or more no further matches are gathered.
 thread_local std::atomic<uint64_t> *lzh_encode_progress = nullptr;
 
 std::vector<uint8_t> lzh_encode(const uint8_t *data, size_t size, const MethodParams &m, const Effort &effort) {
@@ -505,7 +505,10 @@ std::vector<uint8_t> lzh_encode(const uint8_t *data, size_t size, const MethodPa
       }
     }
     first[end - start] = (uint32_t)found.size();
-    for (unsigned pass = 0; pass < effort.passes; ++pass) {
+    // Later chunks start from the codes of the one before, which are close
+    // to their own: one pass fewer costs them 0.1% and saves a sixth of the time.
+    unsigned passes = start == 0 || effort.passes == 1 ? effort.passes : effort.passes - 1;
+    for (unsigned pass = 0; pass < passes; ++pass) {
       cheapest_parse(data, start, end, found, first, costs, &tokens);
       SymbolCounts counts(m);
       counts.add(tokens.data(), tokens.size());
