@@ -54,6 +54,19 @@ build() {
   [ "${args[-1]}" = in ] && args[-1]=. && args=(-C in "${args[@]}")
   "$MKSFX" --stub "$STUB" --title "$TITLE" -o "$WORK/sfx.exe" "${args[@]}" || fail "mksfx failed"
 }
+# answered WINDOWS KEY STATUS [BOX...]: runs sfx.exe -n DEST, answers its
+# first box with KEY once WINDOWS windows are up (see wine_answer), and
+# expects the exit status and exactly the box texts given.
+answered() {
+  local windows=$1 key=$2 status=$3
+  shift 3
+  run_bg sfx.exe -n "$DEST_WIN"
+  wine_wait_box "$LOG" 1 || fail "no box"
+  wine_answer "$TITLE" "$windows" "$key"
+  wait $pid
+  expect_status $? "$status"
+  expect_boxes "$@"
+}
 same_tree() { diff -r "$WORK/in" "$DEST" >/dev/null || fail "extracted tree differs"; }
 
 case $CASE in
@@ -131,12 +144,7 @@ overwrite)
     rm -rf "$DEST"
     mkdir -p "$DEST/docs"
     echo old > "$DEST/docs/numbers.txt"
-    run_bg sfx.exe -n "$DEST_WIN"
-    wine_wait_box "$LOG" 1 || fail "no question"
-    wine_answer "$TITLE" 2 "$1"
-    wait $pid
-    expect_status $? 1
-    expect_boxes "\"C:/e2e/$NAME/docs/numbers.txt\" Overwrite?"
+    answered 2 "$1" 1 "\"C:/e2e/$NAME/docs/numbers.txt\" Overwrite?"
   }
   ask y
   cmp -s "$DEST/docs/numbers.txt" in/docs/numbers.txt || fail "Yes did not replace"
@@ -159,35 +167,20 @@ at = data.index(b'first\n')
 data[at] ^= 0x20
 open(p, 'wb').write(data)
 PY
-  run_bg sfx.exe -n "$DEST_WIN"
-  wine_wait_box "$LOG" 1 || fail "no box"
-  wine_answer "$TITLE" 2 Return
-  wait $pid
-  expect_status $? 1
-  expect_boxes "\"C:/e2e/$NAME/a.txt\" CRC ERROR"
+  answered 2 Return 1 "\"C:/e2e/$NAME/a.txt\" CRC ERROR"
   [ ! -e "$DEST/a.txt" ] || fail "damaged file kept"
   ;;
 tampered)
   build --integrity-sum in
   offset=$(python3 -c "import sys; d=open('$WORK/sfx.exe','rb').read(); print(int.from_bytes(d[512:516],'little'))")
   printf '\xff' | dd of=sfx.exe bs=1 seek="$offset" conv=notrunc 2>/dev/null
-  run_bg sfx.exe -n "$DEST_WIN"
-  wine_wait_box "$LOG" 1 || fail "no box"
-  wine_answer "$TITLE" 1 Return
-  wait $pid
-  expect_status $? 0
-  expect_boxes "\"$(winpath "$WORK/sfx.exe")\" Tampered DATA"
+  answered 1 Return 0 "\"$(winpath "$WORK/sfx.exe")\" Tampered DATA"
   [ ! -e "$DEST" ] || fail "extracted despite the sum"
   ;;
 message_no)
   printf 'Install the demo?' > message.txt
   build --message message.txt in
-  run_bg sfx.exe -n "$DEST_WIN"
-  wine_wait_box "$LOG" 1 || fail "no question"
-  wine_answer "$TITLE" 1 n
-  wait $pid
-  expect_status $? 0
-  expect_boxes "Install the demo?"
+  answered 1 n 0 "Install the demo?"
   [ ! -e "$DEST" ] || fail "extracted after No"
   ;;
 script)
@@ -400,12 +393,7 @@ hostile_slack)
   # Both passes must see the same members: the scan refuses, nothing is written.
   build in
   python3 "$SFX_ROOT/tests/e2e/hostile.py" slack sfx.exe
-  run_bg sfx.exe -n "$DEST_WIN"
-  wine_wait_box "$LOG" 1 || fail "no box"
-  wine_answer "$TITLE" 1 Return
-  wait $pid
-  expect_status $? 0
-  expect_boxes "\"$(winpath "$WORK/sfx.exe")\" Bad header"
+  answered 1 Return 0 "\"$(winpath "$WORK/sfx.exe")\" Bad header"
   [ ! -e "$DEST" ] || fail "extracted: $(find "$DEST")"
   ;;
 refused_auto_start)
