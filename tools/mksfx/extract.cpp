@@ -1,6 +1,6 @@
 // mksfx --extract: a self-extractor or a plain archive extracted by the
-// stub's own member loop, both passes: the same
-// name cleaning, the same checks, times restored as the host keeps them.
+// stub's own member loop, both passes: the same name cleaning, the same
+// checks, times restored as the host keeps them.
 // Nothing is created outside the destination, not even where the archive
 // names a drive, a rooted path or a directory macro: such a member stops the
 // run with "Open ERROR", as an uncreatable file does.
@@ -33,7 +33,9 @@ int extract_archive(const char *path, const std::string &dest, Overwrite overwri
   std::error_code ec;
   fs::create_directories(dest, ec);
   fs::path absolute = fs::absolute(dest, ec).lexically_normal();
-  std::string root = (absolute.has_filename() ? absolute : absolute.parent_path()).string();
+  // Without its trailing separator, but a drive's or the file system's root kept whole.
+  bool keep = absolute.has_filename() || absolute == absolute.root_path();
+  std::string root = (keep ? absolute : absolute.parent_path()).string();
   if (ec || !fs::is_directory(root)) {
     *error = "cannot create " + dest;
     return 2;

@@ -11,7 +11,8 @@ std::string last_text;
 Answerer answerer;
 
 bool inside(const std::string &path, const std::string &root) {
-  return path.compare(0, root.size(), root) == 0 && (path.size() == root.size() || path[root.size()] == '/');
+  return path.compare(0, root.size(), root) == 0 &&
+         (path.size() == root.size() || path[root.size()] == '/' || root.back() == '/');
 }
 
 }  // namespace
@@ -35,7 +36,7 @@ void reset(const char *module_path) {
 
 void confine(const std::string &root) {
   // "X:\..." would land below the drive root: put it where the guard refuses it.
-  std::string refused = root + "/.drives-refused";
+  std::string refused = (std::filesystem::path(root) / ".drives-refused").string();
   posix::set_drive_root(refused);
   posix::set_write_guard([root, refused](const std::string &host) {
     std::string p = std::filesystem::path(host).lexically_normal().string();

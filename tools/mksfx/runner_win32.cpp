@@ -32,7 +32,7 @@ bool allowed(LPCSTR path) {
   if (n == 0 || n >= sizeof full) return false;
   size_t r = root.size();
   return n >= r && CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, full, (int)r, root.c_str(), (int)r) == CSTR_EQUAL &&
-         (full[r] == 0 || full[r] == '\\' || full[r] == '/');
+         (full[r] == 0 || full[r] == '\\' || full[r] == '/' || root.back() == '\\');
 }
 
 void WINAPI run_ExitProcess(UINT status) {
