@@ -229,12 +229,19 @@ TEST_F(DecoderTest, SingleSymbolOutsideItsAlphabetIsABadTable) {
   EXPECT_EQ(box_texts().size(), 3u);
 }
 
+// 511 lengths: all zero, or ending in a length for a 511th symbol after two
+// that alone would make a complete code.
 TEST_F(DecoderTest, TooManyLiteralLengthsIsABadTable) {
-  BitWriter w;
-  w.put(1, 16).put(0, 5).put(0, 5).put(511, 9);
-  EXPECT_EQ(decode('7', w.bytes(), 10), 1);
-  EXPECT_EQ(last_box_text(), "\"" + sfx_path + "\" Bad table");
-  EXPECT_FALSE(exists(output));
+  BitWriter zeros, complete;
+  zeros.put(1, 16).put(0, 5).put(0, 5).put(511, 9);
+  complete.put(1, 16).put(4, 5).put(0, 3).put(0, 3).put(1, 3).put(0, 2).put(1, 3);  // symbols 2 and 3
+  complete.put(511, 9).put(0, 1).put(508 - 20, 9).put(1, 1).put(1, 1).put(1, 1);  // 508 zeros, three ones
+  complete.put(0, 5).put(0, 5).put(0, 1);  // one position; then the match of symbol 508
+  for (const BitWriter *w : {&zeros, &complete}) {
+    EXPECT_EQ(decode('7', w->bytes(), 10), 1);
+    EXPECT_EQ(last_box_text(), "\"" + sfx_path + "\" Bad table");
+    EXPECT_FALSE(exists(output));
+  }
 }
 
 TEST_F(DecoderTest, TruncatedDataGivesReadErrorAndDeletesOutput) {
