@@ -90,7 +90,7 @@ int focus_id();
 void set_iconic(bool iconic);
 bool set_chooser_result(const std::string &path);  // path with file name; "" = cancelled
 struct ChooserRequest {  // what the last GetOpenFileNameA call asked for
-  bool structure_known = false, shown = false;  // shown: the request was whole
+  bool shown = false;  // the request was whole, so a real dialog would have opened
   HWND owner = nullptr;
   DWORD flags = 0, max_file = 0;
   std::string title, preset;

@@ -13,8 +13,7 @@ extern "C" {
 BOOL GetOpenFileNameA(LPOPENFILENAMEA ofn) {
   posix::ChooserRequest &r = state().chooser_request;
   r = {};
-  r.structure_known = ofn->lStructSize == sizeof(OPENFILENAME_NT4A) || ofn->lStructSize == sizeof(OPENFILENAMEA);
-  if (!r.structure_known) return FALSE;
+  if (ofn->lStructSize != sizeof(OPENFILENAME_NT4A) && ofn->lStructSize != sizeof(OPENFILENAMEA)) return FALSE;
   r.owner = ofn->hwndOwner;
   r.flags = ofn->Flags;
   r.title = ofn->lpstrTitle ? ofn->lpstrTitle : "";
