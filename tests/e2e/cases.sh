@@ -54,6 +54,14 @@ build() {
   [ "${args[-1]}" = in ] && args[-1]=. && args=(-C in "${args[@]}")
   "$MKSFX" --stub "$STUB" --title "$TITLE" -o "$WORK/sfx.exe" "${args[@]}" || fail "mksfx failed"
 }
+# Escape to the dialog until the run ends: a key that lands while a window
+# is still taking focus is lost (seen once in 183 runs under 32-bit Wine).
+escape_run() {
+  for _ in 1 2 3; do
+    wine_key "$TITLE" Escape
+    for _ in $(seq 25); do kill -0 "$pid" 2>/dev/null || return 0; sleep 0.2; done
+  done
+}
 # answered WINDOWS KEY STATUS [BOX...]: runs sfx.exe -n DEST, answers its
 # first box with KEY once WINDOWS windows are up (see wine_answer), and
 # expects the exit status and exactly the box texts given.
@@ -120,7 +128,7 @@ cancel_before_ok)
   build in
   run_bg sfx.exe "-c"
   wine_wait_window "$TITLE" >/dev/null || fail "no dialog"
-  wine_key "$TITLE" Escape
+  escape_run
   wait $pid
   expect_status $? 0
   [ ! -e "$DEST" ] || fail "something was extracted"
@@ -132,7 +140,7 @@ cancel_during)
   run_bg sfx.exe -n "$DEST_WIN"
   for _ in $(seq 300); do [ -e "$DEST/big.bin" ] && break; sleep 0.1; done
   [ -e "$DEST/big.bin" ] || fail "extraction never started"
-  wine_key "$TITLE" Escape
+  escape_run
   wait $pid
   expect_status $? 1
   [ ! -e "$DEST/big.bin" ] || fail "partial file left behind"
@@ -206,7 +214,7 @@ invalid_directory)
   wine_wait_box "$LOG" 1 || fail "no warning"
   wine_answer "$TITLE" 2 Return
   sleep 0.5
-  wine_key "$TITLE" Escape
+  escape_run
   wait $pid
   expect_status $? 0
   expect_boxes "Invalid directory"
