@@ -11,55 +11,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// One member assembled by hand: fields exactly as another archiver may write
-// them, sizes as declared (by default the data's), extra extended headers.
-struct Raw {
-  std::string dir, name;
-  char method = '0';
-  std::string data;
-  int64_t compressed = -1, original = -1, file_crc = -1;
-  std::vector<uint8_t> extra = {};
-};
-
-void put16(std::vector<uint8_t> &b, size_t v) { b.push_back((uint8_t)v), b.push_back((uint8_t)(v >> 8)); }
-void put32(std::vector<uint8_t> &b, uint32_t v) { put16(b, v & 0xFFFF), put16(b, v >> 16); }
-
-std::vector<uint8_t> raw_member(const Raw &r) {
-  std::vector<uint8_t> h = {0, 0, '-', 'l', 'h', (uint8_t)r.method, '-'};
-  put32(h, (uint32_t)(r.compressed < 0 ? r.data.size() : r.compressed));
-  put32(h, (uint32_t)(r.original < 0 ? r.data.size() : r.original));
-  put32(h, 1000000000);
-  h.push_back(0x20), h.push_back(2);
-  put16(h, r.file_crc >= 0 ? (size_t)r.file_crc : crc16((const uint8_t *)r.data.data(), r.data.size()));
-  h.push_back('W');
-  put16(h, 5), h.push_back(0);
-  size_t crc_at = h.size();
-  put16(h, 0);
-  auto ext = [&](uint8_t type, const std::string &text) {
-    put16(h, 3 + text.size()), h.push_back(type);
-    h.insert(h.end(), text.begin(), text.end());
-  };
-  ext(1, r.name);
-  if (!r.dir.empty()) ext(2, r.dir);
-  h.insert(h.end(), r.extra.begin(), r.extra.end());
-  put16(h, 0);
-  h[0] = (uint8_t)h.size(), h[1] = (uint8_t)(h.size() >> 8);
-  uint16_t crc = crc16(h.data(), h.size());
-  h[crc_at] = (uint8_t)crc, h[crc_at + 1] = (uint8_t)(crc >> 8);
-  h.insert(h.end(), r.data.begin(), r.data.end());
-  return h;
-}
-
-std::vector<uint8_t> raw_archive(const std::vector<Raw> &members) {
-  std::vector<uint8_t> out;
-  for (const Raw &r : members) {
-    std::vector<uint8_t> m = raw_member(r);
-    out.insert(out.end(), m.begin(), m.end());
-  }
-  put16(out, 0);
-  return out;
-}
-
 class ContainmentTest : public SfxTest {
  protected:
   // Paths below `dir` that a run wrote outside `inside` (its ancestors and

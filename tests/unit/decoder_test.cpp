@@ -118,47 +118,6 @@ TEST_F(DecoderTest, BadLengthSetsEndWithBadTable) {
   EXPECT_EQ(box_texts()[0], "\"" + sfx_path + "\" Bad table");
 }
 
-TEST_F(DecoderTest, AllZeroLengthsLeaveTheTableAlone) {
-  for (WORD &e : ctx->small_table) e = 7;
-  for (BYTE &e : ctx->small_entry_len) e = 7;
-  BYTE zero[19] = {};
-  build_decode_table(19, zero, 8, ctx->small_table, ctx->small_entry_len);
-  EXPECT_EQ(ctx->small_table[0], 7);
-  EXPECT_EQ(ctx->small_table[255], 7);
-  EXPECT_EQ(ctx->small_entry_len[255], 0);  // the lengths it was built from are gone
-}
-
-TEST_F(DecoderTest, BitReaderStartsAndServesBits) {
-  decode('5', {}, 0, 0);  // sets up nothing harmful: size 0 reads nothing
-  EXPECT_EQ(posix::call_count("_lread"), 0);
-  std::string input = dir + "/bits.bin";
-  write_file(input, {0x12, 0x34});
-  ctx->archive_file = _lopen(input.c_str(), OF_READ);
-  ctx->input_pos = (DWORD)-1;
-  ctx->compressed_left = 2;
-  start_decoder('5');
-  EXPECT_EQ(ctx->bit_buffer, 0x1234);
-  EXPECT_EQ(ctx->held_count, 0);
-  EXPECT_EQ(get_bits(4), 1);
-  EXPECT_EQ(ctx->bit_buffer, 0x2340);
-  EXPECT_EQ(get_bits(16), 0x2340);  // then zero bits after the data
-  EXPECT_EQ(get_bits(16), 0);
-  _lclose(ctx->archive_file);
-}
-
-TEST_F(DecoderTest, OneByteMemberFillsTheUpperHalf) {
-  std::string input = dir + "/bits.bin";
-  write_file(input, {0xA5, 0xFF});
-  ctx->archive_file = _lopen(input.c_str(), OF_READ);
-  ctx->input_pos = (DWORD)-1;
-  ctx->compressed_left = 1;
-  start_decoder('7');
-  EXPECT_EQ(ctx->bit_buffer, 0xA500);
-  EXPECT_EQ(ctx->compressed_left, 0u);
-  EXPECT_EQ(_llseek(ctx->archive_file, 0, FILE_CURRENT), 1);  // never past the member
-  _lclose(ctx->archive_file);
-}
-
 // -lh4- streams are laid out as -lh5- ones: a 4-bit position count field.
 TEST_F(DecoderTest, LiteralAndOverlappingMatchAtDistanceOne) {
   BitWriter w = two_symbol_block(2);
@@ -193,21 +152,6 @@ TEST_F(DecoderTest, LastMatchRunsPastTheSizeAndIsWrittenWhole) {
   EXPECT_EQ(out_text(), std::string(11, 'A'));
 }
 
-TEST_F(DecoderTest, PositionSymbolWithExtraBits) {
-  std::string input = dir + "/bits.bin";
-  BitWriter w;
-  w.put(0b0110, 4);
-  write_file(input, w.bytes());
-  ctx->archive_file = _lopen(input.c_str(), OF_READ);
-  ctx->input_pos = (DWORD)-1;
-  ctx->compressed_left = (DWORD)w.bytes().size();
-  start_decoder('5');
-  for (WORD &e : ctx->small_table) e = 5;  // a single-symbol position code
-  ctx->small_len[5] = 0;
-  EXPECT_EQ(decode_position(), 22u);
-  _lclose(ctx->archive_file);
-}
-
 TEST_F(DecoderTest, BlockSizeZeroMeans65536AndTheTailReadsAsZeroBits) {
   BitWriter w;
   w.put(0, 16).put(0, 5).put(0, 5).put(0, 9).put('A', 9).put(0, 4).put(0, 4);
@@ -219,26 +163,22 @@ TEST_F(DecoderTest, BlockSizeZeroMeans65536AndTheTailReadsAsZeroBits) {
   EXPECT_EQ(out.substr(65536), std::string(70000 - 65536, '\0'));
 }
 
-TEST_F(DecoderTest, SingleSymbolOutsideItsAlphabetIsABadTable) {
-  BitWriter literal, code_length, position;
+// Streams whose tables cannot be used: a single symbol outside its alphabet
+// (literal, code-length, position), 511 literal lengths (all zero, or ending
+// in a length for a 511th symbol after two that alone make a complete code).
+TEST_F(DecoderTest, UnusableTablesInTheStreamAreBadTables) {
+  BitWriter literal, code_length, position, zeros, complete;
   literal.put(1, 16).put(0, 5).put(0, 5).put(0, 9).put(510, 9);
   code_length.put(1, 16).put(0, 5).put(19, 5);
   position.put(1, 16).put(0, 5).put(0, 5).put(0, 9).put('A', 9).put(0, 4).put(14, 4);
-  for (const BitWriter *w : {&literal, &code_length, &position})
-    EXPECT_EQ(decode('5', w->bytes(), 10), 1);
-  EXPECT_EQ(box_texts().size(), 3u);
-}
-
-// 511 lengths: all zero, or ending in a length for a 511th symbol after two
-// that alone would make a complete code.
-TEST_F(DecoderTest, TooManyLiteralLengthsIsABadTable) {
-  BitWriter zeros, complete;
   zeros.put(1, 16).put(0, 5).put(0, 5).put(511, 9);
   complete.put(1, 16).put(4, 5).put(0, 3).put(0, 3).put(1, 3).put(0, 2).put(1, 3);  // symbols 2 and 3
   complete.put(511, 9).put(0, 1).put(508 - 20, 9).put(1, 1).put(1, 1).put(1, 1);  // 508 zeros, three ones
   complete.put(0, 5).put(0, 5).put(0, 1);  // one position; then the match of symbol 508
-  for (const BitWriter *w : {&zeros, &complete}) {
-    EXPECT_EQ(decode('7', w->bytes(), 10), 1);
+  const std::pair<char, BitWriter *> rows[] = {
+      {'5', &literal}, {'5', &code_length}, {'5', &position}, {'7', &zeros}, {'7', &complete}};
+  for (const auto &[method, w] : rows) {
+    EXPECT_EQ(decode(method, w->bytes(), 10), 1);
     EXPECT_EQ(last_box_text(), "\"" + sfx_path + "\" Bad table");
     EXPECT_FALSE(exists(output));
   }
@@ -251,16 +191,6 @@ TEST_F(DecoderTest, TruncatedDataGivesReadErrorAndDeletesOutput) {
   EXPECT_EQ(decode('5', cut, 100000, (uint32_t)packed.size()), 1);
   EXPECT_EQ(last_box_text(), "\"" + sfx_path + "\" Read ERROR");
   EXPECT_EQ(ctx->abort_flag, 1);
-  EXPECT_FALSE(exists(output));
-}
-
-TEST_F(DecoderTest, StoredCopyInChunksAndCutShort) {
-  std::vector<uint8_t> data = pattern_bytes(150000, 4);
-  EXPECT_EQ(decode('0', data, 150000), -1);
-  EXPECT_EQ(read_file(output), data);
-  EXPECT_EQ(ctx->running_crc, crc16(data.data(), data.size()));
-  data.resize(100000);
-  EXPECT_EQ(decode('0', data, 150000), 1);
   EXPECT_FALSE(exists(output));
 }
 
@@ -302,27 +232,6 @@ TEST_F(DecoderTest, EncoderStartsNewCodesWhereTheDataChanges) {
   EXPECT_LT(packed.size(), apart * 102 / 100);
   ASSERT_EQ(decode('7', packed, (uint32_t)both.size()), -1);
   EXPECT_EQ(read_file(output), both);
-}
-
-// The encoder's codes: optimal, complete (the decoder's tables need every
-// code filled) and no longer than asked, also for Fibonacci counts, whose
-// optimal code is as deep as it can be.
-TEST(HuffmanLengths, OptimalCompleteAndWithinTheLimit) {
-  EXPECT_EQ(huffman_lengths({0, 7, 0}, 16), std::vector<uint8_t>({0, 0, 0}));
-  EXPECT_EQ(huffman_lengths({4, 0, 1, 2, 1}, 16), std::vector<uint8_t>({1, 0, 3, 2, 3}));
-  std::vector<uint32_t> fibonacci = {1, 1};
-  while (fibonacci.size() < 22) fibonacci.push_back(fibonacci.end()[-1] + fibonacci.end()[-2]);
-  for (unsigned limit : {16u, 32u}) {
-    std::vector<uint8_t> lengths = huffman_lengths(fibonacci, limit);
-    uint64_t kraft = 0;
-    for (uint8_t l : lengths) kraft += 1ull << (32 - l);
-    EXPECT_EQ(kraft, 1ull << 32) << limit;
-    uint8_t deepest = *std::max_element(lengths.begin(), lengths.end());
-    if (limit == 32) {
-      EXPECT_EQ(deepest, 21);
-    }
-    EXPECT_LE(deepest, limit);
-  }
 }
 
 }  // namespace

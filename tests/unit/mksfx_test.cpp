@@ -137,12 +137,7 @@ TEST_F(MksfxTest, FromArchiveWrapsWholeArchivesAndNamesWhatItRefuses) {
   auto patched = [&](size_t at, uint8_t value) {  // one header byte, the header CRC made good again
     std::vector<uint8_t> b = archive;
     b[at] = value;
-    size_t size = b[0] | b[1] << 8, crc_at = 0;
-    for (size_t e = 24; b[e] | b[e + 1] << 8; e += b[e] | b[e + 1] << 8)
-      if (b[e + 2] == 0) crc_at = e + 3;
-    b[crc_at] = b[crc_at + 1] = 0;
-    uint16_t crc = crc16(b.data(), size);
-    b[crc_at] = (uint8_t)crc, b[crc_at + 1] = (uint8_t)(crc >> 8);
+    set_header_crc(b);
     return b;
   };
   std::vector<uint8_t> damaged = archive;
@@ -295,20 +290,6 @@ TEST_F(MksfxTest, OutputIsDeterministicAndSourceDateEpochCapsTimes) {
   EXPECT_EQ(read_file(dir + "/a.lzh"), read_file(dir + "/b.lzh"));
   std::vector<uint8_t> b = read_file(dir + "/a.lzh");
   EXPECT_EQ(read_u32(&b[15]), 1500000000u);
-}
-
-TEST_F(MksfxTest, TestFindsDamage) {
-  std::string in = tree();
-  std::string archive = dir + "/a.lzh";
-  ASSERT_EQ(shell(mksfx + " --archive-only -o " + archive + " " + in), 0);
-  std::vector<uint8_t> b = read_file(archive);
-  b[b.size() / 2] ^= 0x40;
-  write_file(archive, b);
-  std::string output = capture(mksfx + " --test " + archive + "; echo status=$?");
-  EXPECT_EQ(output.find("status=0"), std::string::npos) << output;
-  EXPECT_TRUE(output.find("CRC ERROR") != std::string::npos || output.find("Bad table") != std::string::npos ||
-              output.find("Bad header") != std::string::npos)
-      << output;
 }
 
 }  // namespace

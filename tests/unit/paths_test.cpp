@@ -38,48 +38,47 @@ class PathsTest : public SfxTest {
   }
 };
 
-TEST_F(PathsTest, MacrosAtTheStartOnly) {
-  EXPECT_EQ(expand("%WinDir%\\Fonts"), "C:\\WINDOWS\\Fonts");
-  EXPECT_EQ(expand("%WinRoot%\\Apps"), "C:\\Apps");
-  EXPECT_EQ(expand("%SystemDir%/drivers"), "C:\\WINDOWS\\SYSTEM\\drivers");
-  EXPECT_EQ(expand("%windir%/Fonts"), "%windir%\\Fonts");
-  EXPECT_EQ(expand("x%WinDir%/a\xFF" "b"), "x%WinDir%\\a\\b");
-}
-
-TEST_F(PathsTest, WorkDirectoryPrefersTempThenTmpThenWindows) {
-  setenv("TEMP", "D:\\T", 1);
-  setenv("TMP", "E:\\U", 1);
-  EXPECT_EQ(expand("%WORK%sub"), "D:\\Tsub");
-  unsetenv("TEMP");
-  EXPECT_EQ(expand("%WORK%\\x"), "E:\\U\\x");
-  unsetenv("TMP");
-  EXPECT_EQ(expand("%WORK%"), "C:\\WINDOWS\\TEMP");
-  EXPECT_TRUE(exists(dir + "/drives/C/WINDOWS/TEMP"));
-  char small[4];
-  EXPECT_EQ(get_work_directory(sizeof(small), small), 16u);  // does not fit: length + 1, nothing copied
-  EXPECT_EQ(small[0], 0);
-}
-
-TEST_F(PathsTest, ProgramFilesFromTheRegistryOrTheWindowsDrive) {
-  EXPECT_EQ(expand("%ProgramFiles%\\App"), "C:\\App");
-  posix::reg_put(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
-                 "D:\\Program Files");
-  EXPECT_EQ(expand("%ProgramFiles%\\App"), "D:\\Program Files\\App");
-  win32s_host = 1;
-  EXPECT_EQ(expand("%ProgramFiles%\\App"), "C:\\App");
-  win32s_host = 0;
-  EXPECT_EQ(posix::open_key_count(), 0);
-}
-
-TEST_F(PathsTest, SearchMacroFindsTheFileOrFallsBackToTheSystemDirectory) {
+// Each row's settings stay for the rows below it unless changed.
+TEST_F(PathsTest, MacrosExpandAtTheStartOnly) {
   std::filesystem::create_directories(dir + "/drives/D/lib");
   write_text(dir + "/drives/D/lib/shared.dll", "x");
   write_text(dir + "/drives/D/root.dll", "x");
   posix::set_search_path({"C:\\WINDOWS", "D:\\lib", "D:"});
-  EXPECT_EQ(expand("%Search%/shared.dll", "shared.dll"), "D:\\lib\\shared.dll");
-  EXPECT_EQ(expand("%Search%/root.dll", "root.dll"), "D:\\root.dll");
-  EXPECT_EQ(expand("%Search%/none.dll", "none.dll"), "C:\\WINDOWS\\SYSTEM\\none.dll");
-  EXPECT_EQ(expand("%Search%\\App"), "%Search%\\App");  // no search name: left as it is
+  const struct {
+    const char *temp, *tmp;
+    bool registry, win32s;
+    const char *text, *search, *expected;
+  } rows[] = {
+      {nullptr, nullptr, false, false, "%WinDir%\\Fonts", "", "C:\\WINDOWS\\Fonts"},
+      {nullptr, nullptr, false, false, "%WinRoot%\\Apps", "", "C:\\Apps"},
+      {nullptr, nullptr, false, false, "%SystemDir%/drivers", "", "C:\\WINDOWS\\SYSTEM\\drivers"},
+      {nullptr, nullptr, false, false, "%windir%/Fonts", "", "%windir%\\Fonts"},  // names are case-sensitive
+      {nullptr, nullptr, false, false, "x%WinDir%/a\xFF" "b", "", "x%WinDir%\\a\\b"},
+      {"D:\\T", "E:\\U", false, false, "%WORK%sub", "", "D:\\Tsub"},
+      {nullptr, "E:\\U", false, false, "%WORK%\\x", "", "E:\\U\\x"},
+      {nullptr, nullptr, false, false, "%WORK%", "", "C:\\WINDOWS\\TEMP"},
+      {nullptr, nullptr, false, false, "%ProgramFiles%\\App", "", "C:\\App"},
+      {nullptr, nullptr, true, false, "%ProgramFiles%\\App", "", "D:\\Program Files\\App"},
+      {nullptr, nullptr, true, true, "%ProgramFiles%\\App", "", "C:\\App"},  // Win32s has no such key
+      {nullptr, nullptr, true, false, "%Search%/shared.dll", "shared.dll", "D:\\lib\\shared.dll"},
+      {nullptr, nullptr, true, false, "%Search%/root.dll", "root.dll", "D:\\root.dll"},
+      {nullptr, nullptr, true, false, "%Search%/none.dll", "none.dll", "C:\\WINDOWS\\SYSTEM\\none.dll"},
+      {nullptr, nullptr, true, false, "%Search%\\App", "", "%Search%\\App"},  // no name to search for
+  };
+  for (const auto &r : rows) {
+    r.temp ? setenv("TEMP", r.temp, 1) : unsetenv("TEMP");
+    r.tmp ? setenv("TMP", r.tmp, 1) : unsetenv("TMP");
+    if (r.registry)
+      posix::reg_put(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
+                     "D:\\Program Files");
+    win32s_host = r.win32s;
+    EXPECT_EQ(expand(r.text, r.search), r.expected) << r.text;
+  }
+  EXPECT_TRUE(exists(dir + "/drives/C/WINDOWS/TEMP"));  // %WORK% made it
+  EXPECT_EQ(posix::open_key_count(), 0);
+  char small[4];
+  EXPECT_EQ(get_work_directory(sizeof(small), small), 16u);  // does not fit: length + 1, nothing copied
+  EXPECT_EQ(small[0], 0);
 }
 
 TEST_F(PathsTest, ExpansionThatDoesNotFitIsRefused) {
@@ -102,23 +101,6 @@ TEST_F(PathsTest, ComposesRelativeRootedAndAbsolutePaths) {
   EXPECT_EQ(compose("", "\\\\host\\share\\x.txt"), "\\host\\share\\x.txt");
   EXPECT_EQ(compose("dest", "//host/share/x.txt"), "\\host\\share\\x.txt");
   EXPECT_EQ(compose("D:\\Dest", "///host/x.txt"), "D:\\host\\x.txt");
-}
-
-TEST_F(PathsTest, DoubleByteTrailBackslashIsNoSeparator) {
-  posix::set_code_page(932);
-  char text[] = "a\x83\x5C" "b/c";
-  convert_separators(text, '\\');
-  EXPECT_STREQ(text, "a\x83\x5C" "b\\c");
-  char path[16] = "C:\\\x83\x5C";
-  append_separator(path);
-  EXPECT_STREQ(path, "C:\\\x83\x5C/");
-  char name[] = "\x83\x5C" "x";
-  EXPECT_EQ(file_name_part(name), name);
-  char cut[] = "dir\x83\x5C";
-  EXPECT_EQ(cut_trailing_separator(cut), 0);
-  char cut2[] = "C:\\";
-  EXPECT_EQ(cut_trailing_separator(cut2), 1);
-  EXPECT_STREQ(cut2, "C:");
 }
 
 TEST_F(PathsTest, ShortNameCleaning) {
@@ -144,20 +126,25 @@ TEST_F(PathsTest, LongNameCleaning) {
   EXPECT_EQ(clean(std::string(300, 'x') + "/y", true), std::string(255, 'x') + "/y");
 }
 
-TEST_F(PathsTest, DoubleByteCharactersAreNeverCutInHalf) {
+// A trail byte 0x5C is no separator, and a character is never cut in half.
+TEST_F(PathsTest, DoubleByteCharactersStayWhole) {
   posix::set_code_page(932);
+  char text[] = "a\x83\x5C" "b/c";
+  convert_separators(text, '\\');
+  EXPECT_STREQ(text, "a\x83\x5C" "b\\c");
+  char path[16] = "C:\\\x83\x5C";
+  append_separator(path);
+  EXPECT_STREQ(path, "C:\\\x83\x5C/");
+  char name[] = "\x83\x5C" "x";
+  EXPECT_EQ(file_name_part(name), name);
+  char cut[] = "dir\x83\x5C";
+  EXPECT_EQ(cut_trailing_separator(cut), 0);
+  char cut2[] = "C:\\";
+  EXPECT_EQ(cut_trailing_separator(cut2), 1);
+  EXPECT_STREQ(cut2, "C:");
   EXPECT_EQ(clean("abcdefg\x82\xA0" "h", false), "abcdefg");          // 8th byte is a lead byte
   EXPECT_EQ(clean("abcdef\x82\xA0" "gh", false), "abcdef\x82\xA0");   // 7th and 8th form a pair
   EXPECT_EQ(clean("\x82\x2A" "b.t*t", false), "\x82\x2A" "b.t_t");    // trail 0x2A is no '*'
-}
-
-TEST_F(PathsTest, CreatesEveryParentDirectory) {
-  posix::set_drive_root(dir + "/drives");
-  create_parent_directories("C:/A/B/f.txt");
-  EXPECT_TRUE(exists(dir + "/drives/C/A/B"));
-  EXPECT_FALSE(exists(dir + "/drives/C/A/B/f.txt"));
-  create_parent_directories("C:/A/B/C/");
-  EXPECT_TRUE(exists(dir + "/drives/C/A/B/C"));
 }
 
 TEST_F(PathsTest, DisplayFormShortensLongPaths) {

@@ -69,24 +69,6 @@ TEST_F(ScriptTest, LongLinesAndLongFieldsAreCut) {
   EXPECT_EQ(strlen(ctx->window_title), 79u);
 }
 
-TEST_F(ScriptTest, FieldSplitterHonoursQuotes) {
-  const char *value = "\"C:\\My Dir\",0,\"a,b\"c,";
-  char field[80];
-  EXPECT_TRUE(next_field(&value, field, sizeof(field)));
-  EXPECT_STREQ(field, "C:\\My Dir");
-  next_field(&value, field, sizeof(field));
-  EXPECT_STREQ(field, "0");
-  next_field(&value, field, sizeof(field));
-  EXPECT_STREQ(field, "a,bc");
-  next_field(&value, field, sizeof(field));
-  EXPECT_STREQ(field, "");
-  const char *longer = "abcdef,x";
-  char small[4];
-  EXPECT_FALSE(next_field(&longer, small, sizeof(small)));
-  EXPECT_STREQ(small, "abc");
-  EXPECT_STREQ(longer, "x");
-}
-
 class ScriptRunTest : public SfxTest {};
 
 TEST_F(ScriptRunTest, ScriptOverridesTheCommandLineAndEachScriptIsApplied) {

@@ -55,17 +55,6 @@ TEST_F(StartupTest, SplitsTokensWithQuotesAndHighBytes) {
   EXPECT_EQ(posix::live_local_blocks(), 1);  // only the context
 }
 
-TEST_F(StartupTest, KeepsTheFirst1024TokensOnly) {
-  make_context();
-  std::string line;
-  for (int i = 0; i < 1100; ++i) line += "t" + std::to_string(i) + " ";
-  char **tokens;
-  int n = split_command_line(line.c_str(), &tokens);
-  EXPECT_EQ(n, MAX_TOKENS);
-  EXPECT_STREQ(tokens[MAX_TOKENS - 1], "t1023");
-  release_tokens(tokens, n);
-}
-
 // The command line against the header block: what the dialog shows and the
 // settings it starts with (-1: not looked at).
 TEST_F(StartupTest, CommandLineAndHeaderBlockMakeTheSettings) {
@@ -114,17 +103,6 @@ TEST_F(StartupTest, ContextAllocationFailureShowsNotEnoughMemory) {
   EXPECT_EQ(box.caption, "Tarvello V2.60.w32.0036");
   EXPECT_EQ(box.owner, nullptr);
   EXPECT_EQ(box.style, (UINT)(MB_TASKMODAL | MB_ICONERROR));
-}
-
-TEST_F(StartupTest, ShortFileLeavesTheRestOfTheBlockZero) {
-  std::vector<uint8_t> file(600, 0);
-  file[512 + 4] = 'T';
-  write_file(sfx_path, file);
-  make_context();
-  load_header_block();
-  EXPECT_STREQ(ctx->window_title, "T");
-  EXPECT_EQ(ctx->block.default_dir[0], 0);
-  EXPECT_EQ(read_u32(ctx->block.archive_offset), 0u);
 }
 
 TEST_F(StartupTest, TextsFillingTheirFieldAreCut) {

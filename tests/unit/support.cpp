@@ -81,6 +81,48 @@ std::vector<uint8_t> archive_bytes(const std::vector<TestMember> &members, bool 
   return out;
 }
 
+void put16(std::vector<uint8_t> &b, size_t v) { b.push_back((uint8_t)v), b.push_back((uint8_t)(v >> 8)); }
+void put32(std::vector<uint8_t> &b, uint32_t v) { put16(b, v & 0xFFFF), put16(b, v >> 16); }
+
+std::vector<uint8_t> raw_member(const Raw &r) {
+  std::vector<uint8_t> h = {0, 0, '-', 'l', 'h', (uint8_t)r.method, '-'};
+  put32(h, (uint32_t)(r.compressed < 0 ? r.data.size() : r.compressed));
+  put32(h, (uint32_t)(r.original < 0 ? r.data.size() : r.original));
+  put32(h, 1000000000);
+  h.push_back(0x20), h.push_back(2);
+  put16(h, r.file_crc >= 0 ? (size_t)r.file_crc : crc16((const uint8_t *)r.data.data(), r.data.size()));
+  h.push_back('W');
+  auto ext = [&](uint8_t type, const std::string &text) {
+    put16(h, 3 + text.size()), h.push_back(type);
+    h.insert(h.end(), text.begin(), text.end());
+  };
+  if (r.header_crc) ext(0, std::string(2, '\0'));
+  ext(1, r.name);
+  if (!r.dir.empty()) ext(2, r.dir);
+  h.insert(h.end(), r.extra.begin(), r.extra.end());
+  put16(h, 0);
+  h[0] = (uint8_t)h.size(), h[1] = (uint8_t)(h.size() >> 8);
+  if (r.header_crc) set_header_crc(h);
+  h.insert(h.end(), r.data.begin(), r.data.end());
+  return h;
+}
+
+void set_header_crc(std::vector<uint8_t> &member) {
+  member[27] = member[28] = 0;
+  uint16_t crc = crc16(member.data(), member[0] | member[1] << 8);
+  member[27] = (uint8_t)crc, member[28] = (uint8_t)(crc >> 8);
+}
+
+std::vector<uint8_t> raw_archive(const std::vector<Raw> &members) {
+  std::vector<uint8_t> out;
+  for (const Raw &r : members) {
+    std::vector<uint8_t> m = raw_member(r);
+    out.insert(out.end(), m.begin(), m.end());
+  }
+  put16(out, 0);
+  return out;
+}
+
 void SfxTest::SetUp() {
   char templ[] = "/tmp/sfxtest-XXXXXX";
   ASSERT_NE(mkdtemp(templ), nullptr);

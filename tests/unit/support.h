@@ -29,6 +29,25 @@ TestMember file_member(const std::string &path, const std::string &text, char me
 std::vector<uint8_t> member_data(const TestMember &m, uint16_t *crc = nullptr);
 std::vector<uint8_t> archive_bytes(const std::vector<TestMember> &members, bool integrity_sum = false);
 
+// One member assembled by hand: fields exactly as another archiver (or an
+// attacker) may write them, sizes as declared (by default the data's), extra
+// extended headers, the header CRC left out on request.
+struct Raw {
+  std::string dir, name;
+  char method = '0';
+  std::string data;
+  int64_t compressed = -1, original = -1, file_crc = -1;
+  std::vector<uint8_t> extra = {};
+  bool header_crc = true;
+};
+void put16(std::vector<uint8_t> &b, size_t v);
+void put32(std::vector<uint8_t> &b, uint32_t v);
+std::vector<uint8_t> raw_member(const Raw &r);
+// Makes a changed header's CRC (the first extended header, as every writer
+// here puts it) good again.
+void set_header_crc(std::vector<uint8_t> &member);
+std::vector<uint8_t> raw_archive(const std::vector<Raw> &members);  // with the end marker
+
 class SfxTest : public ::testing::Test {
  protected:
   void SetUp() override;

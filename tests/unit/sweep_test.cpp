@@ -14,26 +14,40 @@ namespace fs = std::filesystem;
 
 class SweepTest : public SfxTest {
  protected:
-  std::vector<TestMember> members() {
-    std::vector<TestMember> m;
+  // Members of every method and a directory, written as a self-extractor
+  // that replaces existing files without asking.
+  std::map<std::string, std::vector<uint8_t>> originals;
+  void write_members(std::vector<TestMember> extra = {}) {
     const char methods[] = {'0', '5', '6', '7'};
     for (int i = 0; i < 4; ++i) {
       TestMember t;
       t.path = std::string("dir") + methods[i] + "/file" + std::to_string(i) + ".bin";
       t.data = pattern_bytes(300 + 700 * i, (uint32_t)i);
       t.method = methods[i];
-      m.push_back(t);
+      originals[t.path] = t.data;
+      extra.push_back(t);
     }
     TestMember d;
     d.path = "empty/";
     d.method = 'd';
-    m.push_back(d);
-    return m;
+    extra.push_back(d);
+    HeaderBlockFields block;
+    block.flags = BLOCK_OVERWRITE_ALL;
+    write_sfx(extra, block);
+  }
+  // Every file under dest must be exactly a member's bytes.
+  void expect_only_whole_members() {
+    if (!fs::exists(dest)) return;
+    for (auto &e : fs::recursive_directory_iterator(dest)) {
+      if (!e.is_regular_file()) continue;
+      std::string name = e.path().string().substr(dest.size() + 1);
+      ASSERT_TRUE(originals.count(name)) << "unexpected file " << name;
+      EXPECT_EQ(read_file(e.path().string()), originals[name]) << name << " is not the member's bytes";
+    }
   }
 
   // Runs the damaged file; checks every file under dest and the outcome.
-  void run_damaged(const std::vector<uint8_t> &file, const std::map<std::string, std::vector<uint8_t>> &originals,
-                   const std::string &what) {
+  void run_damaged(const std::vector<uint8_t> &file, const std::string &what) {
     fs::remove_all(dest);
     write_file(sfx_path, file);
     posix::reset();
@@ -54,52 +68,30 @@ class SweepTest : public SfxTest {
       EXPECT_EQ(box_texts().size(), 1u);  // the scan pass failed: one message, nothing written
       EXPECT_FALSE(fs::exists(dest));
     }
-    if (!fs::exists(dest)) return;
-    for (auto &e : fs::recursive_directory_iterator(dest)) {
-      if (!e.is_regular_file()) continue;
-      std::string name = e.path().string().substr(dest.size() + 1);
-      auto original = originals.find(name);
-      ASSERT_NE(original, originals.end()) << "unexpected file " << name;
-      EXPECT_EQ(read_file(e.path().string()), original->second) << name << " is not the member's bytes";
-    }
+    expect_only_whole_members();
   }
 };
 
 TEST_F(SweepTest, CutAtEveryOffsetAndFlippedBits) {
-  std::vector<TestMember> list = members();
-  std::map<std::string, std::vector<uint8_t>> originals;
-  for (const TestMember &m : list)
-    if (m.method != 'd') originals[m.path] = m.data;
-  HeaderBlockFields block;
-  block.flags = BLOCK_OVERWRITE_ALL;
-  write_sfx(list, block);
+  write_members();
   std::vector<uint8_t> whole = read_file(sfx_path);
   size_t archive = read_u32(&whole[512]);
   printf("[sweep] %zu cuts and 2000 bit flips over a %zu-byte archive\n", whole.size() - archive,
          whole.size() - archive);
   for (size_t cut = archive; cut < whole.size(); ++cut)
-    run_damaged(std::vector<uint8_t>(whole.begin(), whole.begin() + (long)cut), originals,
-                "cut at " + std::to_string(cut));
+    run_damaged(std::vector<uint8_t>(whole.begin(), whole.begin() + (long)cut), "cut at " + std::to_string(cut));
   std::mt19937 rng(7);
   for (int i = 0; i < 2000; ++i) {
     std::vector<uint8_t> damaged = whole;
     size_t at = archive + rng() % (whole.size() - archive);
     damaged[at] ^= (uint8_t)(1u << (rng() % 8));
-    run_damaged(damaged, originals, "bit flipped at " + std::to_string(at));
+    run_damaged(damaged, "bit flipped at " + std::to_string(at));
   }
 }
 
 // Every platform call of a full extraction fails once, call by call.
 TEST_F(SweepTest, EveryPlatformCallFailingOnce) {
-  std::vector<TestMember> list = members();
-  std::map<std::string, std::vector<uint8_t>> originals;
-  for (const TestMember &m : list)
-    if (m.method != 'd') originals[m.path] = m.data;
-  list.insert(list.begin(), file_member("$", "$ClassTitle=R\r\n$Class=.x,X,dir0/file0.bin,XFile\r\n"));
-  HeaderBlockFields block;
-  block.flags = BLOCK_OVERWRITE_ALL;
-  write_sfx(list, block);
-  std::vector<uint8_t> file = read_file(sfx_path);
+  write_members({file_member("$", "$ClassTitle=R\r\n$Class=.x,X,dir0/file0.bin,XFile\r\n")});
   const char *calls[] = {"LocalAlloc", "_lopen", "_lread", "_llseek", "CreateFileA", "WriteFile",
                          "CloseHandle", "SetFileTime", "SetFileAttributesA", "GetFileAttributesA",
                          "CreateDirectoryA", "DeleteFileA", "GetVolumeInformationA", "RegCreateKeyExA",
@@ -122,13 +114,7 @@ TEST_F(SweepTest, EveryPlatformCallFailingOnce) {
       // Never -2, a dialog left with no way out; a failed run says why.
       EXPECT_TRUE(status == 0 || status == 1) << status;
       if (status == 0) EXPECT_FALSE(box_texts().empty()) << "status 0 without a message";
-      if (fs::exists(dest))
-        for (auto &e : fs::recursive_directory_iterator(dest)) {
-          if (!e.is_regular_file()) continue;
-          std::string name = e.path().string().substr(dest.size() + 1);
-          ASSERT_TRUE(originals.count(name)) << name;
-          EXPECT_EQ(read_file(e.path().string()), originals[name]) << name << " half-written";
-        }
+      expect_only_whole_members();
       // Silence means success: then every member must be there.
       if (status == 1 && box_texts().empty()) {
         for (const auto &o : originals) EXPECT_TRUE(exists(dest + "/" + o.first)) << o.first << " lost silently";
