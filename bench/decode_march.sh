@@ -16,7 +16,8 @@ trap 'rm -rf "$tmp"' EXIT
 for march in pentiumpro i386; do
   flags="-m32 -march=$march -mtune=generic"
   cmake -S . -B "build/bench32-$march" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSFX_STUBS=OFF -DSFX_TESTS=OFF \
-    -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_C_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS=-m32 >/dev/null
+    -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_C_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS=-m32 \
+    -DCMAKE_CXX_STANDARD_LIBRARIES=-latomic >/dev/null
   cmake --build "build/bench32-$march" --target decode_bench >/dev/null
 done
 printf 'median of %d runs, output MB/s under qemu-i386\n' "$RUNS"

@@ -88,14 +88,6 @@ TEST_F(ShellTest, Win32sWritesTheExtensionsSection) {
   EXPECT_FALSE(posix::ini_get("Extensions", "", &value));
 }
 
-TEST_F(ShellTest, NothingIsRegisteredWithTheActionOffOrWithoutTheKey) {
-  install("$ClassTitle=Register,0\r\n$Class=.txt,Text,viewer.exe,txtfile\r\n");
-  EXPECT_EQ(reg(".txt"), "(none)");
-  install("$Class=.txt,Text,viewer.exe,txtfile\r\n");
-  EXPECT_EQ(reg(".txt"), "(none)");
-  EXPECT_EQ(posix::broadcasts().size(), 2u);  // one per run, acted on or not
-}
-
 TEST_F(ShellTest, AskedQuestionNoOrClosedSkipsTheLine) {
   std::string script =
       "$ClassTitle=Register\r\n$AskRegist=\r\n$Class=.a,Alpha,viewer.exe,AFile\r\n"
@@ -112,21 +104,29 @@ TEST_F(ShellTest, AskedQuestionNoOrClosedSkipsTheLine) {
   EXPECT_EQ(posix::message_boxes()[0].style, 0x2024u);
 }
 
-TEST_F(ShellTest, UnusableLinesAreSkippedWhole) {
-  install("$ClassTitle=R\r\n$Class=,Empty ext,viewer.exe,NoExt\r\n$Class=.e,Empty key,viewer.exe,\r\n"
-          "$Class=.l,Long key,viewer.exe," + std::string(61, 'K') + "\r\n$Class=.ok,Fine,viewer.exe," +
-          std::string(60, 'F') + "\r\n");
-  EXPECT_EQ(reg("NoExt"), "(none)");
-  EXPECT_EQ(reg(".e"), "(none)");
-  EXPECT_EQ(reg(""), "(none)");  // never the root's own default value
-  EXPECT_EQ(reg(".l"), "(none)");
-  EXPECT_EQ(reg(".ok"), std::string(60, 'F'));
-  EXPECT_EQ(reg(std::string(60, 'F') + "\\shell\\open\\command").substr(0, 1), "\"");
-}
-
-TEST_F(ShellTest, MissingProgramKeepsItsLongPath) {
-  install("$ClassTitle=R\r\n$Class=.m,Missing,not there.exe,MFile\r\n");
-  EXPECT_EQ(reg("MFile\\DefaultIcon"), win(dest) + "\\not there.exe,0");
+// What each script registers (or not): key, then its default value.
+TEST_F(ShellTest, WhatAScriptRegisters) {
+  const std::string key60(60, 'F');
+  const struct {
+    std::string script;
+    std::vector<std::pair<std::string, std::string>> values;
+  } rows[] = {
+      {"$ClassTitle=Register,0\r\n$Class=.txt,Text,viewer.exe,txtfile\r\n", {{".txt", "(none)"}}},  // action off
+      {"$Class=.txt,Text,viewer.exe,txtfile\r\n", {{".txt", "(none)"}}},  // no $ClassTitle
+      {"$ClassTitle=R\r\n$Class=,Empty ext,viewer.exe,NoExt\r\n$Class=.e,Empty key,viewer.exe,\r\n"
+       "$Class=.l,Long key,viewer.exe," + std::string(61, 'K') + "\r\n$Class=.ok,Fine,viewer.exe," + key60 + "\r\n",
+       {{"NoExt", "(none)"}, {".e", "(none)"}, {"", "(none)"}, {".l", "(none)"}, {".ok", key60},
+        {key60 + "\\shell\\open\\command", "\"" + win(dest) + "\\viewer.exe\" \"%1\""}}},
+      {"$ClassTitle=R\r\n$Class=.m,Missing,not there.exe,MFile\r\n",
+       {{"MFile\\DefaultIcon", win(dest) + "\\not there.exe,0"}}},  // a missing program keeps its long path
+  };
+  for (const auto &r : rows) {
+    posix::reset();
+    posix::set_module_path(sfx_path);
+    EXPECT_EQ(install(r.script), 1);
+    for (const auto &[key, value] : r.values) EXPECT_EQ(reg(key), value) << r.script << " " << key;
+    EXPECT_EQ(posix::broadcasts().size(), 1u);  // one per run, acted on or not
+  }
 }
 
 TEST_F(ShellTest, RegistersEvenAfterACrcError) {

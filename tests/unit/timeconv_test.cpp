@@ -45,18 +45,12 @@ TEST_F(TimeTest, ChosenValuesConvertBothWays) {
     SCOPED_TRACE(c.t);
     SYSTEMTIME st;
     ASSERT_TRUE(system_time_from_seconds(c.t, &st));
-    EXPECT_EQ(st.wYear, c.year);
-    EXPECT_EQ(st.wMonth, c.month);
-    EXPECT_EQ(st.wDay, c.day);
-    EXPECT_EQ(st.wHour, c.hour);
-    EXPECT_EQ(st.wMinute, c.minute);
-    EXPECT_EQ(st.wSecond, c.second);
-    EXPECT_EQ(st.wDayOfWeek, c.weekday);
     WORD before;
     DWORD packed = dos_date_time_from_seconds(c.t, &before);
-    EXPECT_EQ(packed >> 16, c.date);
-    EXPECT_EQ(packed & 0xFFFF, c.time);
-    EXPECT_EQ(before, c.before_1980);
+    EXPECT_EQ(std::vector<DWORD>({st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wDayOfWeek,
+                                  packed >> 16, packed & 0xFFFF, before}),
+              std::vector<DWORD>({c.year, c.month, c.day, c.hour, c.minute, c.second, c.weekday, c.date, c.time,
+                                  c.before_1980}));
     DWORD back;
     ASSERT_TRUE(seconds_from_system_time(&st, &back));
     EXPECT_EQ(back, c.t);
@@ -73,34 +67,32 @@ TEST_F(TimeTest, EveryOddSecondSurvivesTheRoundTrip) {
   }
 }
 
-TEST_F(TimeTest, FileTimesAreExactAndFractionsTruncate) {
+// FILETIMEs are exact and their fractions truncate; 1968 and 1969 wrap
+// below 1970, and what the packed form cannot hold is refused, unchanged.
+TEST_F(TimeTest, FileTimesAndTheEdgesOfTheRange) {
   FILETIME f;
-  ASSERT_TRUE(file_time_from_seconds(0, &f));
-  EXPECT_EQ(as_u64(f), 116444736000000000ull);
-  file_time_from_seconds(1, &f);
-  EXPECT_EQ(as_u64(f), 116444736010000000ull);
-  file_time_from_seconds(4294967295u, &f);
-  EXPECT_EQ(as_u64(f), 159394408950000000ull);
+  const std::pair<DWORD, uint64_t> exact[] = {
+      {0, 116444736000000000ull}, {1, 116444736010000000ull}, {4294967295u, 159394408950000000ull}};
+  for (const auto &[t, filetime] : exact) {
+    ASSERT_TRUE(file_time_from_seconds(t, &f));
+    EXPECT_EQ(as_u64(f), filetime);
+  }
   DWORD t = 0;
-  FILETIME almost_two = from_u64(116444736019999999ull);
-  ASSERT_TRUE(seconds_from_file_time(&almost_two, &t));
+  f = from_u64(116444736019999999ull);
+  ASSERT_TRUE(seconds_from_file_time(&f, &t));
   EXPECT_EQ(t, 1u);
-}
-
-TEST_F(TimeTest, Years1968And1969WrapAndOtherYearsAreRefused) {
   SYSTEMTIME st = {1968, 1, 1, 1, 0, 0, 0, 0};
-  DWORD t = 0;
   ASSERT_TRUE(seconds_from_system_time(&st, &t));
   EXPECT_EQ(t, 4231808896u);
   st = {1969, 12, 0, 31, 23, 59, 59, 0};
   ASSERT_TRUE(seconds_from_system_time(&st, &t));
   EXPECT_EQ(t, 4294967295u);
-  FILETIME zero = {0, 0};  // 1601-01-01: outside what the packed form holds
-  t = 123;
-  EXPECT_FALSE(seconds_from_file_time(&zero, &t));
-  EXPECT_EQ(t, 123u);
-  FILETIME huge = from_u64(1ull << 63);
-  EXPECT_FALSE(seconds_from_file_time(&huge, &t));
+  for (uint64_t outside : {0ull, 1ull << 63}) {  // 1601-01-01, and far beyond 2107
+    f = from_u64(outside);
+    t = 123;
+    EXPECT_FALSE(seconds_from_file_time(&f, &t));
+    EXPECT_EQ(t, 123u);
+  }
 }
 
 TEST_F(TimeTest, TzCorrection) {
