@@ -38,26 +38,6 @@ TEST_F(DialogTest, WithoutTitleKeysBothBoxesKeepTheirCaptionsDisabled) {
   EXPECT_EQ(posix::control(IDC_DIRECTORY), nullptr);  // the dialog is gone
 }
 
-TEST_F(DialogTest, GroupBoxClicksFlipTheActionAndTheMark) {
-  write_sfx({file_member("$", "$GroupTitle=Programs\r\n$ClassTitle=Files,0"), file_member("a.txt", "x")});
-  std::vector<std::pair<UINT, INT>> seen;
-  auto look = [&](HWND) { seen.push_back({posix::control(IDC_START_MENU)->check, ctx->group_action}); };
-  run_with("", {look, [&](HWND d) { press(d, IDC_START_MENU); }, look,
-                [&](HWND d) { press(d, IDC_START_MENU); }, look,
-                [&](HWND) {
-                  // "0" opens the box enabled and unchecked, with its action off.
-                  EXPECT_TRUE(posix::control(IDC_SET_CLASS)->enabled);
-                  EXPECT_EQ(posix::control(IDC_SET_CLASS)->check, 0u);
-                  EXPECT_EQ(ctx->class_action, 0);
-                  EXPECT_EQ(posix::control(IDC_START_MENU)->text, "Programs");
-                },
-                [&](HWND d) { press(d, IDCANCEL); }});
-  ASSERT_EQ(seen.size(), 3u);
-  EXPECT_EQ(seen[0], (std::pair<UINT, INT>{1, 1}));
-  EXPECT_EQ(seen[1], (std::pair<UINT, INT>{0, 0}));
-  EXPECT_EQ(seen[2], (std::pair<UINT, INT>{1, 1}));
-}
-
 TEST_F(DialogTest, ChooserPathWithSpaceIsQuotedAndOkStripsTheQuotes) {
   write_sfx({file_member("a.txt", "x")});
   posix::set_chooser_result(dest + " dir/work.txt");
@@ -79,70 +59,11 @@ TEST_F(DialogTest, ChooserPathWithSpaceIsQuotedAndOkStripsTheQuotes) {
   EXPECT_EQ(r.max_file, (DWORD)MAX_PATH);
 }
 
-TEST_F(DialogTest, ChooserCancelledLeavesTheBoxAlone) {
-  write_sfx({file_member("a.txt", "x")});
-  std::string shown;
-  run_with("", {[&](HWND) { SetDlgItemTextA(posix::current_dialog(), IDC_DIRECTORY, "typed"); },
-                [&](HWND d) { press(d, IDC_REFERENCE); },
-                [&](HWND d) {
-                  shown = posix::control(IDC_DIRECTORY)->text;
-                  press(d, IDCANCEL);
-                }});
-  EXPECT_EQ(shown, "typed");
-}
-
-TEST_F(DialogTest, UncPathIsRefusedAndTheDialogStays) {
-  write_sfx({file_member("a.txt", "x")});
-  int status = run_with("", {[&](HWND d) {
-                               SetDlgItemTextA(d, IDC_DIRECTORY, "\\\\server\\share");
-                               press(d, IDOK);
-                             },
-                             [&](HWND d) {
-                               EXPECT_TRUE(posix::control(IDOK)->enabled);
-                               SetDlgItemTextA(d, IDC_DIRECTORY, dest.c_str());
-                               press(d, IDOK);
-                             }});
-  EXPECT_EQ(status, 1);
-  ASSERT_EQ(posix::message_boxes().size(), 1u);
-  EXPECT_EQ(posix::message_boxes()[0].text, "Invalid directory");
-  EXPECT_EQ(posix::message_boxes()[0].style, 0x2030u);
-  EXPECT_TRUE(exists(dest + "/a.txt"));
-}
-
 TEST_F(DialogTest, CancelBeforeOkEndsWithZero) {
   write_sfx({file_member("a.txt", "x")});
   EXPECT_EQ(run_with("", {[&](HWND d) { press(d, IDCANCEL); }}), 0);
   EXPECT_EQ(run_with("", {[&](HWND d) { PostMessageA(d, WM_CLOSE, 0, 0); }}), 0);
   EXPECT_FALSE(exists(dest));
-}
-
-TEST_F(DialogTest, CancelDuringExtractionEndsWithOneAndRemovesThePartialFile) {
-  TestMember big;
-  big.path = "big.bin";
-  big.data = pattern_bytes(300000, 5);
-  // An empty first file shows no progress, so the queued Cancel is seen
-  // inside big.bin.
-  write_sfx({file_member("done.txt", "", '0'), big});
-  int status = run_with("", {[&](HWND d) {
-                          SetDlgItemTextA(d, IDC_DIRECTORY, dest.c_str());
-                          press(d, IDOK);
-                          press(d, IDCANCEL);  // arrives through the pump during the pass
-                        }});
-  EXPECT_EQ(status, 1);
-  EXPECT_TRUE(exists(dest + "/done.txt"));
-  EXPECT_FALSE(exists(dest + "/big.bin"));
-}
-
-TEST_F(DialogTest, AutoStartDisablesTheControlsAndStartsByTimer) {
-  write_sfx({file_member("a.txt", "x")});
-  std::vector<bool> enabled;
-  int status = run_with("-n " + dest, {[&](HWND) {
-                          for (int id : {(int)IDC_REFERENCE, (int)IDC_DIRECTORY, IDOK, IDCANCEL, (int)IDC_START_MENU, (int)IDC_SET_CLASS})
-                            enabled.push_back(posix::control(id)->enabled);
-                        }});
-  EXPECT_EQ(status, 1);
-  EXPECT_EQ(enabled, std::vector<bool>(6, false));
-  EXPECT_TRUE(exists(dest + "/a.txt"));
 }
 
 // Whenever OK cannot lead to extraction, the user gets the dialog back (the

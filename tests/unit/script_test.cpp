@@ -34,18 +34,6 @@ TEST_F(ScriptTest, FlagBitsApplyInOrderLaterOnesWinning) {
   EXPECT_EQ(keep_controls, 1);
 }
 
-TEST_F(ScriptTest, TitleKeysAndTheirInitialCheckStates) {
-  interpret("$GroupTitle=Programs,0\r\n$ClassTitle=Register,1\r\n");
-  EXPECT_EQ(ctx->group_action, 1);
-  EXPECT_EQ(ctx->group_initial_check, 0);
-  EXPECT_STREQ(ctx->group_caption, "Programs");
-  EXPECT_EQ(ctx->class_action, 1);
-  EXPECT_EQ(ctx->class_initial_check, 1);
-  EXPECT_STREQ(ctx->class_caption, "Register");
-  interpret("$GroupTitle=Other,x");
-  EXPECT_EQ(ctx->group_initial_check, 1);
-}
-
 TEST_F(ScriptTest, LinesEndWithAnyControlByteAndKeysAreCaseSensitive) {
   interpret("$WindowTitle=One\n$InstallTitle=Two\x01$Command=run.exe\t$flag=1\r $Flag=2\n$AskRegist=");
   EXPECT_STREQ(ctx->window_title, "One");
@@ -67,24 +55,6 @@ TEST_F(ScriptTest, LongLinesAndLongFieldsAreCut) {
   interpret("$Command=" + std::string(300, 'c') + "\n$WindowTitle=" + std::string(100, 't'));
   EXPECT_EQ(strlen(ctx->block.run_command), 255u);  // the line buffer holds 255
   EXPECT_EQ(strlen(ctx->window_title), 79u);
-}
-
-class ScriptRunTest : public SfxTest {};
-
-TEST_F(ScriptRunTest, ScriptOverridesTheCommandLineAndEachScriptIsApplied) {
-  write_sfx({file_member("$", "$Flag=256\r\n$WindowTitle=First\r\n"),
-             file_member("$", "$Command=later.exe\r\n"), file_member("a.txt", "x")});
-  bool dialog_seen = false;
-  posix::set_dialog_driver([&](HWND dialog) {
-    if (dialog_seen) return false;
-    dialog_seen = true;
-    EXPECT_EQ(posix::window_caption(), "First");
-    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-    return true;
-  });
-  EXPECT_EQ(run_program("-n " + dest), 0);  // '-n' then $Flag=256: no automatic start
-  EXPECT_TRUE(dialog_seen);
-  EXPECT_EQ(auto_start, 0);
 }
 
 }  // namespace

@@ -129,18 +129,6 @@ TEST_F(ShellTest, WhatAScriptRegisters) {
   }
 }
 
-TEST_F(ShellTest, RegistersEvenAfterACrcError) {
-  std::vector<TestMember> members = {file_member("$", "$ClassTitle=R\r\n$Class=.t,T,viewer.exe,TFile\r\n"),
-                                     file_member("viewer.exe", "program", '0')};
-  std::vector<uint8_t> archive = archive_bytes(members);
-  std::string text = "program";
-  *std::search(archive.begin(), archive.end(), text.begin(), text.end()) ^= 1;
-  write_sfx(archive);
-  EXPECT_EQ(run_program("-n " + dest), 1);
-  EXPECT_EQ(posix::message_boxes().size(), 1u);
-  EXPECT_EQ(reg(".t"), "TFile");
-}
-
 TEST_F(ShellTest, GroupCommandTextWithAndWithoutIcon) {
   posix::add_hung_window();  // a hung program must not hold the broadcast for ever
   FakeProgman progman;
@@ -161,18 +149,6 @@ TEST_F(ShellTest, GroupCommandTextWithAndWithoutIcon) {
 TEST_F(ShellTest, StartsProgramManagerWhenNoneIsThere) {
   install("$GroupTitle=Start\r\n$Group=G,T,viewer.exe\r\n");
   EXPECT_EQ(posix::created_processes(), std::vector<std::string>{"PROGMAN.EXE"});
-}
-
-TEST_F(ShellTest, SecondServerIsTerminatedAndGetsNoCommand) {
-  FakeProgman first, second;
-  first.install();
-  second.install("Other");
-  install("$GroupTitle=Start\r\n$Group=G,T,viewer.exe\r\n");
-  EXPECT_EQ(first.commands.size(), 1u);
-  EXPECT_TRUE(second.commands.empty());
-  EXPECT_EQ(second.terminates, 1);
-  EXPECT_EQ(first.terminates, 1);
-  expect_released();
 }
 
 TEST_F(ShellTest, SilentServerTimesOutAndTheCommandStillRuns) {
