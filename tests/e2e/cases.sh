@@ -76,6 +76,12 @@ answered() {
   expect_boxes "$@"
 }
 same_tree() { diff -r "$WORK/in" "$DEST" >/dev/null || fail "extracted tree differs"; }
+archive_offset() { od -An -tu4 -j512 -N4 "$1" | tr -d ' '; }
+flip() {  # flip FILE OFFSET MASK: one byte exclusive-ored with MASK
+  local v
+  v=$(od -An -tu1 -j"$2" -N1 "$1")
+  printf "$(printf '\\%03o' $((v ^ $3)))" | dd of="$1" bs=1 seek="$2" conv=notrunc 2>/dev/null
+}
 
 case $CASE in
 setup)
@@ -152,16 +158,9 @@ overwrite)
   [ ! -e "$DEST/random.bin" ] || fail "extraction went on after Cancel"
   ;;
 crc_error)
-  printf 'first\n' > in/a.txt
+  printf 'stored, then damaged\n' > in/a.txt
   build --method lh0 in
-  python3 - "$WORK/sfx.exe" <<'PY'
-import sys
-p = sys.argv[1]
-data = bytearray(open(p, 'rb').read())
-at = data.index(b'first\n')
-data[at] ^= 0x20
-open(p, 'wb').write(data)
-PY
+  flip sfx.exe "$(grep -obUa 'stored, then damaged' sfx.exe | cut -d: -f1)" 32
   answered 2 Return 1 "\"C:/e2e/$NAME/a.txt\" CRC ERROR"
   [ ! -e "$DEST/a.txt" ] || fail "damaged file kept"
   ;;
@@ -191,7 +190,7 @@ damaged_sample)
   # 20 damaged copies (10 cut short, 10 with one bit flipped) on the real
   # stub: each ends with status 0 or 1, and every file left is exact.
   build --method lh6 in
-  offset=$(python3 -c "d=open('$WORK/sfx.exe','rb').read(); print(int.from_bytes(d[512:516],'little'))")
+  offset=$(archive_offset sfx.exe)
   size=$(stat -c %s sfx.exe)
   for i in $(seq 0 19); do
     cp sfx.exe damaged.exe
@@ -199,7 +198,7 @@ damaged_sample)
     if [ "$i" -lt 10 ]; then
       truncate -s "$at" damaged.exe
     else
-      python3 -c "import sys; p='$WORK/damaged.exe'; d=bytearray(open(p,'rb').read()); d[$at]^=1<<($i%8); open(p,'wb').write(d)"
+      flip damaged.exe "$at" $((1 << (i % 8)))
     fi
     rm -rf "$DEST"
     run_bg damaged.exe -n "$DEST_WIN"
