@@ -1,25 +1,18 @@
 #include "support.h"
-#include <cstdio>
+#include <fstream>
 #include <cstdlib>
 #include <filesystem>
 #include <sys/stat.h>
 #include "startup/startup.h"
 
 std::vector<uint8_t> read_file(const std::string &path) {
-  std::vector<uint8_t> data;
-  FILE *f = fopen(path.c_str(), "rb");
-  if (!f) return data;
-  int c;
-  while ((c = fgetc(f)) != EOF) data.push_back((uint8_t)c);
-  fclose(f);
-  return data;
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
 void write_file(const std::string &path, const std::vector<uint8_t> &data) {
-  FILE *f = fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr) << path;
-  if (!data.empty()) fwrite(data.data(), 1, data.size(), f);
-  fclose(f);
+  std::ofstream out(path, std::ios::binary);
+  ASSERT_TRUE(out.write((const char *)data.data(), (std::streamsize)data.size())) << path;
 }
 
 void write_text(const std::string &path, const std::string &text) {
@@ -27,8 +20,8 @@ void write_text(const std::string &path, const std::string &text) {
 }
 
 bool exists(const std::string &path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
+  std::error_code ec;
+  return std::filesystem::exists(path, ec);
 }
 
 std::vector<uint8_t> pattern_bytes(size_t size, uint32_t seed) {
