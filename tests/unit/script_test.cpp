@@ -35,12 +35,12 @@ TEST_F(ScriptTest, FlagBitsApplyInOrderLaterOnesWinning) {
 }
 
 TEST_F(ScriptTest, LinesEndWithAnyControlByteAndKeysAreCaseSensitive) {
-  interpret("$WindowTitle=One\n$InstallTitle=Two\x01$Command=run.exe\t$flag=1\r $Flag=2\n$AskRegist=");
+  interpret("$WindowTitle=One\n$InstallTitle=Two\x01$Command=run.exe\t$Flag=1\x1f$flag=2\r $Flag=2\n$AskRegist=");
   EXPECT_STREQ(ctx->window_title, "One");
   EXPECT_STREQ(ctx->dir_caption, "Two");
   EXPECT_STREQ(ctx->block.run_command, "run.exe");
-  EXPECT_EQ(auto_start, 0);     // "$flag=" is no key
-  EXPECT_EQ(overwrite_all, 0);  // a line starting with a space never matches
+  EXPECT_EQ(auto_start, 1);     // the tab ended the line before it
+  EXPECT_EQ(overwrite_all, 0);  // "$flag=" is no key, and a line starting with a space never matches
   EXPECT_EQ(ask_class, 1);
 }
 
