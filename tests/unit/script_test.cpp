@@ -51,10 +51,4 @@ TEST_F(ScriptTest, InstallDirOnlyFillsAnEmptyDirectory) {
   EXPECT_STREQ(ctx->block.default_dir, "C:\\My Dir");
 }
 
-TEST_F(ScriptTest, LongLinesAndLongFieldsAreCut) {
-  interpret("$Command=" + std::string(300, 'c') + "\n$WindowTitle=" + std::string(100, 't'));
-  EXPECT_EQ(strlen(ctx->block.run_command), 255u);  // the line buffer holds 255
-  EXPECT_EQ(strlen(ctx->window_title), 79u);
-}
-
 }  // namespace
