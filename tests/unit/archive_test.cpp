@@ -268,16 +268,15 @@ TEST_F(ArchiveTest, ShortNamesCleanMembersButNotTheConfirmedDirectory) {
   EXPECT_TRUE(exists(long_dest + "/Long_Fol/readme_f.txt"));
 }
 
-// One stored member "x" written by the builder with extended headers 0x40 and
-// 0x41 that disagree with the fixed fields; os is patched in.
+// One stored member "x" with extended headers 0x40 (attribute 0x21) and 0x41
+// (all three times 1,200,000,000) that disagree with the fixed fields (0x20,
+// 1,000,000,000); os is patched in.
 std::vector<uint8_t> member_with_os(char os) {
-  Member m;
-  m.path = "x.txt";
-  m.time = 1000000000;
-  m.attribute = 0x21;
-  for (uint64_t &t : m.file_times) t = 116444736000000000ull + 1200000000ull * 10000000ull;
-  std::vector<uint8_t> b = member_bytes(m, "-lh0-", {'x'}, 1, crc16((const uint8_t *)"x", 1));
-  b[19] = 0x20;  // the fixed attribute differs from extended header 0x40 (0x21)
+  Raw r{"", "x.txt", '0', "x"};
+  r.extra = {5, 0, 0x40, 0x21, 0, 27, 0, 0x41};
+  for (int i = 0; i < 3; ++i)
+    for (int k = 0; k < 8; ++k) r.extra.push_back((uint8_t)(file_time_of(1200000000) >> 8 * k));
+  std::vector<uint8_t> b = raw_member(r);
   b[23] = (uint8_t)os;
   set_header_crc(b);
   put16(b, 0);

@@ -50,7 +50,7 @@ std::vector<uint8_t> member_data(const TestMember &t, uint16_t *crc_out) {
   m.time = t.time;
   m.attribute = t.attribute;
   const uint32_t times[3] = {t.creation, t.write, t.access};  // the builder's order
-  for (int i = 0; i < 3; ++i) m.file_times[i] = 116444736000000000ull + (uint64_t)(times[i] ? times[i] : t.time) * 10000000ull;
+  for (int i = 0; i < 3; ++i) m.file_times[i] = file_time_of(times[i] ? times[i] : t.time);
   uint16_t crc = crc16(t.data.data(), t.data.size());
   if (crc_out) *crc_out = m.directory ? 0 : crc;
   if (m.directory) return member_bytes(m, "-lhd-", {}, 0, 0);

@@ -61,10 +61,16 @@ std::vector<uint8_t> member_bytes(const Member &m, const char *method, const std
       if (c == '/') c = 0xFF;
     put_extension(h, 0x02, d);
   }
-  put_extension(h, 0x40, {(uint8_t)m.attribute, (uint8_t)(m.attribute >> 8)});
-  std::vector<uint8_t> times;
-  for (uint64_t t : m.file_times) put(times, t, 8);
-  put_extension(h, 0x41, times);
+  // A reader takes the attribute and all three times from the fixed fields
+  // unless these headers say otherwise: write them only when they do (32
+  // bytes a member; mksfx's own members never need them).
+  if (m.attribute > 0xFF) put_extension(h, 0x40, {(uint8_t)m.attribute, (uint8_t)(m.attribute >> 8)});
+  const uint64_t stamp = file_time_of(m.time);
+  if (m.file_times[0] != stamp || m.file_times[1] != stamp || m.file_times[2] != stamp) {
+    std::vector<uint8_t> times;
+    for (uint64_t t : m.file_times) put(times, t, 8);
+    put_extension(h, 0x41, times);
+  }
   // A total whose low byte is 0 would read as the end of an archive to
   // readers that look at one byte: such headers get one byte of padding.
   if ((h.size() & 0xFF) == 0) h.push_back(0);

@@ -16,6 +16,9 @@ struct Member {
   uint16_t attribute = 0x20;
 };
 
+// The FILETIME of a header time stamp.
+constexpr uint64_t file_time_of(uint32_t seconds) { return 116444736000000000ull + seconds * 10000000ull; }
+
 constexpr size_t MAX_MEMBER_PATH = 259;  // the stub keeps 260 bytes with the terminator
 
 // Header and data of one member. `method` is the 5-byte identifier.

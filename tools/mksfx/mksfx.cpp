@@ -112,8 +112,6 @@ std::vector<uint8_t> read_whole(const std::string &path) {
   return data;
 }
 
-constexpr uint64_t FILETIME_1970 = 116444736000000000ull;
-
 // Member times stay within what the stub restores as such: 1970-01-01 to
 // 2106-02-07 06:28:15 (its seconds are unsigned 32-bit).
 uint32_t member_time(const FileFacts &st, const Options &o) {
@@ -140,8 +138,7 @@ void add_input(const std::string &source, const std::string &name, const FileFac
   if (in.member.path.size() > MAX_MEMBER_PATH)
     fail(source + ": member path longer than " + std::to_string(MAX_MEMBER_PATH) + " bytes");
   in.member.time = member_time(st, o);
-  uint64_t ft = FILETIME_1970 + (uint64_t)in.member.time * 10000000ull;
-  for (uint64_t &t : in.member.file_times) t = ft;
+  for (uint64_t &t : in.member.file_times) t = file_time_of(in.member.time);
   in.member.attribute = in.member.directory ? 0x10 : 0x20;
   in.size = in.member.directory ? 0 : st.size;
   if (!st.writable) in.member.attribute |= 0x01;
@@ -186,8 +183,7 @@ std::vector<uint8_t> special_member(const std::string &file, const char *name, s
   Member m;
   m.path = name;
   m.time = o.pin_time ? o.time : 0;
-  uint64_t ft = FILETIME_1970 + (uint64_t)m.time * 10000000ull;
-  for (uint64_t &t : m.file_times) t = ft;
+  for (uint64_t &t : m.file_times) t = file_time_of(m.time);
   return pack_member(m, text.data(), text.size(), letter, crc, o.best ? BEST_EFFORT : DEFAULT_EFFORT);
 }
 
