@@ -75,6 +75,12 @@ answered() {
   expect_status $? "$status"
   expect_boxes "$@"
 }
+# extracted [EXE [DIR]]: runs EXE (sfx.exe) with -n DIR (the destination) and
+# expects the extract pass to have run.
+extracted() {
+  wine_run "$LOG" "${1:-sfx.exe}" -n "${2:-$DEST_WIN}"
+  expect_status $? 1
+}
 same_tree() { diff -r "$WORK/in" "$DEST" >/dev/null || fail "extracted tree differs"; }
 archive_offset() { od -An -tu4 -j512 -N4 "$1" | tr -d ' '; }
 flip() {  # flip FILE OFFSET MASK: one byte exclusive-ored with MASK
@@ -89,8 +95,7 @@ setup)
   ;;
 auto_start)
   build --method lh7 in
-  wine_run "$LOG" sfx.exe -n "$DEST_WIN"
-  expect_status $? 1
+  extracted
   same_tree
   [ "$(stat -c %Y "$DEST/docs/numbers.txt")" = "$(stat -c %Y in/docs/numbers.txt)" ] || fail "time not restored"
   expect_boxes
@@ -182,8 +187,7 @@ signed)
   openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 -subj "/CN=sfx test" 2>/dev/null
   osslsigncode sign -certs cert.pem -key key.pem -in sfx.exe -out signed.exe >/dev/null || fail "signing failed"
   osslsigncode verify -CAfile cert.pem signed.exe >/dev/null 2>&1 || fail "signature does not verify"
-  wine_run "$LOG" signed.exe -n "$DEST_WIN"
-  expect_status $? 1
+  extracted signed.exe
   same_tree
   ;;
 damaged_sample)
@@ -224,8 +228,7 @@ class_registry)
   cp "$SFX_ROOT/README.md" in/viewer.exe
   printf '$ClassTitle=Register\r\n$Class=.XyZ,Xyz document,viewer.exe,XyzFile\r\n' > script.txt
   build --script script.txt in
-  wine_run "$LOG" sfx.exe -n "$DEST_WIN"
-  expect_status $? 1
+  extracted
   query() { WINEDEBUG=-all "$WINE64" reg query "$1" /ve 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p'; }
   [ "$(query 'HKCR\.xyz')" = XyzFile ] || fail "extension key: [$(query 'HKCR\.xyz')]"
   [ "$(query 'HKCR\XyzFile')" = "Xyz document" ] || fail "class description"
@@ -240,8 +243,7 @@ class_win32s)
   printf '$ClassTitle=Register\r\n$Class=.QrS,Qrs document,viewer.exe,QrsFile\r\n' > script.txt
   "$MKSFX" --stub "$STUB" --title "$TITLE" --script script.txt -o "$WORK/win31sfx.exe" -C in . || fail "mksfx failed"
   WINEDEBUG=-all "$WINE64" reg add 'HKCU\Software\Wine\AppDefaults\win31sfx.exe' /v Version /d win31 /f >/dev/null 2>&1
-  wine_run "$LOG" win31sfx.exe -n "$DEST_WIN"
-  expect_status $? 1
+  extracted win31sfx.exe
   value=$(WINEDEBUG=-all "$WINE64" reg query 'HKCU\Software\Microsoft\Windows NT\CurrentVersion\Extensions' /v qrs 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p')
   case $value in *'\viewer.exe ^.qrs') ;; *) fail "WIN.INI extension: [$value]" ;; esac
   ;;
@@ -258,8 +260,7 @@ group_own_server)
   WINEDEBUG=-all "$WINE64" progman_server.exe "$(winpath "$WORK/commands.txt")" >/dev/null 2>&1 &
   server=$!
   for _ in $(seq 100); do [ -e commands.txt ] && break; sleep 0.1; done
-  wine_run "$LOG" sfx.exe -n "$DEST_WIN"
-  expect_status $? 1
+  extracted
   kill $server 2>/dev/null
   # The paths are Wine's short forms of the destination, an 8.3 name.
   short='C:\\e2e\\[A-Z0-9_~]{1,8}'
@@ -316,8 +317,7 @@ mksfx_windows)
 extract_native)
   # mksfx --extract gives the tree the stub gives under Windows, times included.
   build --method lh7 in
-  wine_run "$LOG" sfx.exe -n "$DEST_WIN"
-  expect_status $? 1
+  extracted
   "$MKSFX" --extract sfx.exe -C native >/dev/null || fail "mksfx --extract failed"
   diff -r "$DEST" native >/dev/null || fail "the trees differ: $(diff -r "$DEST" native | head -3)"
   (cd "$DEST" && find . -printf '%p %y %T@\n' | sort) > wine.times
@@ -329,8 +329,7 @@ hostile_paths)
   build in
   python3 "$SFX_ROOT/tests/e2e/hostile.py" paths sfx.exe
   inside=$DEST/deep/er
-  wine_run "$LOG" sfx.exe -n "$DEST_WIN\\deep\\er"
-  expect_status $? 1
+  extracted sfx.exe "$DEST_WIN\\deep\\er"
   expect_boxes
   outside=$(cd "$DEST" && find . -mindepth 1 | grep -v -x -e ./deep -e ./deep/er -e './deep/er/.*')
   [ -z "$outside" ] || fail "written outside the destination: $outside"
@@ -372,8 +371,7 @@ relocated)
   [ "$BITS" = 64 ] && base=0x180000000
   "${SFX_BUILDTOOL:?}" rebase "$STUB" moved.exe "$base" || fail "rebase failed"
   STUB=$WORK/moved.exe build --method lh6 in
-  wine_run "$LOG" sfx.exe -n "$DEST_WIN"
-  expect_status $? 1
+  extracted
   same_tree
   ;;
 *)
