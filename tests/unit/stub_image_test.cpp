@@ -30,12 +30,6 @@ struct Reader {
   }
 };
 
-std::vector<uint8_t> stub_bytes(const char *name) {
-  std::vector<uint8_t> bytes = read_file(std::string(SFX_DIST_DIR) + "/" + name);
-  EXPECT_FALSE(bytes.empty()) << name << " missing: build with scripts/build first";
-  return bytes;
-}
-
 // The controls of a DIALOG or DIALOGEX template by id: class and visibility.
 struct Control {
   std::string cls;
@@ -70,8 +64,10 @@ class StubImageTest : public ::testing::TestWithParam<const char *> {
  protected:
   void SetUp() override {
     if (!exists(std::string(SFX_DIST_DIR) + "/" + name())) GTEST_SKIP() << name() << " missing: run scripts/build";
+    ASSERT_TRUE(pe.load(read_file(std::string(SFX_DIST_DIR) + "/" + name())));
   }
   virtual const char *name() const { return GetParam(); }
+  PeImage pe;
 };
 
 class ProductStub : public StubImageTest {
@@ -79,7 +75,7 @@ class ProductStub : public StubImageTest {
 };
 
 TEST_P(StubImageTest, FileLayoutMatchesTheSelfExtractorFormat) {
-  std::vector<uint8_t> b = stub_bytes(GetParam());
+  const std::vector<uint8_t> &b = pe.bytes;
   ASSERT_GT(b.size(), 1236u);
   EXPECT_EQ(b[0], 'M');
   EXPECT_EQ(b[1], 'Z');
@@ -92,7 +88,7 @@ TEST_P(StubImageTest, FileLayoutMatchesTheSelfExtractorFormat) {
 }
 
 TEST_P(StubImageTest, DosProgramPrintsItsTextAndExitsWithOne) {
-  std::vector<uint8_t> b = stub_bytes(GetParam());
+  const std::vector<uint8_t> &b = pe.bytes;
   const uint8_t expected_code[] = {
       0x0E,              // push cs
       0x1F,              // pop ds
@@ -108,8 +104,6 @@ TEST_P(StubImageTest, DosProgramPrintsItsTextAndExitsWithOne) {
 }
 
 TEST_P(StubImageTest, ImportsOnlySystemDlls) {
-  PeImage pe;
-  ASSERT_TRUE(pe.load(stub_bytes(GetParam())));
   std::vector<std::string> dlls = pe.imported_dlls();
   EXPECT_GE(dlls.size(), 5u);
   for (std::string dll : dlls) {
@@ -124,8 +118,6 @@ TEST_P(StubImageTest, ImportsOnlySystemDlls) {
 // chooser's template holds the controls GetOpenFileNameA drives (dlgs.h's
 // stc1, lst2, cmb2 shown; edt1, lst1, cmb1, chx1 hidden: no file names).
 TEST_P(StubImageTest, DialogsHoldTheControlsTheirUsersAddress) {
-  PeImage pe;
-  ASSERT_TRUE(pe.load(stub_bytes(GetParam())));
   struct Want {
     int id;
     uint16_t cls;
@@ -160,28 +152,18 @@ TEST_P(StubImageTest, DialogsHoldTheControlsTheirUsersAddress) {
 }
 
 TEST_P(StubImageTest, IconHasA32And16PixelSixteenColourImage) {
-  PeImage pe;
-  ASSERT_TRUE(pe.load(stub_bytes(GetParam())));
   uint16_t language;
   std::vector<uint8_t> group;
   ASSERT_TRUE(pe.resource(14, "#101", &language, &group));
-  Reader r{group};
-  EXPECT_EQ(r.u16(), 0);
-  EXPECT_EQ(r.u16(), 1);
-  ASSERT_EQ(r.u16(), 2);
-  int sizes[2];
-  for (int &size : sizes) {
-    size = group[r.at];
-    EXPECT_EQ(group[r.at + 2], 16);  // colours
-    EXPECT_EQ(group[r.at + 6], 4);   // bits per pixel
-    uint16_t id = (uint16_t)(group[r.at + 12] | group[r.at + 13] << 8);
+  ASSERT_EQ(std::vector<uint8_t>(group.begin(), group.begin() + 6), (std::vector<uint8_t>{0, 0, 1, 0, 2, 0}));
+  const unsigned pixels[] = {32, 16}, image_bytes[] = {744, 296};
+  for (int i = 0; i < 2; ++i) {
+    const uint8_t *entry = &group[6 + 14 * i];  // width, height, colours, 0, planes, bits per pixel, size, id
+    EXPECT_EQ(std::vector<unsigned>({entry[0], entry[2], entry[6]}), std::vector<unsigned>({pixels[i], 16, 4}));
     std::vector<uint8_t> image;
-    EXPECT_TRUE(pe.resource(3, "#" + std::to_string(id), &language, &image));
-    EXPECT_EQ(image.size(), size == 32 ? 744u : 296u);
-    r.at += 14;
+    EXPECT_TRUE(pe.resource(3, "#" + std::to_string(entry[12] | entry[13] << 8), &language, &image));
+    EXPECT_EQ(image.size(), image_bytes[i]);
   }
-  EXPECT_EQ(sizes[0], 32);
-  EXPECT_EQ(sizes[1], 16);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothStubs, StubImageTest, ::testing::Values("sfxstub32.exe", "sfxstub64.exe"));
@@ -190,8 +172,6 @@ INSTANTIATE_TEST_SUITE_P(BothStubs, StubImageTest, ::testing::Values("sfxstub32.
 // (so the relocation table must be there and whole), the first Win32 loaders
 // take nothing above version 3.10, and 386-class processors run the code.
 TEST_F(ProductStub, HeaderVersionsAndDirectoriesSuitEveryWin32Loader) {
-  PeImage pe;
-  ASSERT_TRUE(pe.load(stub_bytes("sfxstub32.exe")));
   ASSERT_EQ(pe.magic, 0x10B);
   EXPECT_EQ(pe.u16(pe.pe + 22) & 1, 0) << "relocations stripped";
   EXPECT_NE(pe.directory_rva(5), 0u) << "no base relocation directory";
@@ -208,8 +188,7 @@ TEST_F(ProductStub, HeaderVersionsAndDirectoriesSuitEveryWin32Loader) {
 // must be listed, and nothing else may be.
 TEST_F(ProductStub, RelocationTableListsEveryAbsoluteAddressAndNothingElse) {
   if (!*SFX_RELINKED_STUB) GTEST_SKIP() << "no i686 mingw compiler to link the stub again";
-  PeImage pe, relinked;
-  ASSERT_TRUE(pe.load(stub_bytes("sfxstub32.exe")));
+  PeImage relinked;
   ASSERT_TRUE(relinked.load(read_file(SFX_RELINKED_STUB)));
   ASSERT_EQ(pe.bytes.size(), relinked.bytes.size());
   const uint32_t base = pe.u32(pe.optional + 28), delta = 0x10000000 - base;
