@@ -109,8 +109,13 @@ chooser)
   cd start
   run_bg ../sfx.exe
   wine_wait_window "$TITLE" >/dev/null || fail "no dialog"
-  wine_key "$TITLE" alt+r
-  chooser=$(wine_wait_window "Extracting directory") || fail "no chooser"
+  # Alt+R again while no chooser comes: a key that lands while the dialog is
+  # still taking focus is lost (seen once under 32-bit Wine).
+  for _ in 1 2 3; do
+    wine_key "$TITLE" alt+r
+    chooser=$(wine_wait_window "Extracting directory" 10) && break
+  done
+  [ -n "$chooser" ] || fail "no chooser"
   sleep 1
   xdotool mousemove --window "$chooser" 68 116 click --repeat 2 --delay 80 1
   sleep 1
