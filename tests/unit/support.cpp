@@ -2,7 +2,6 @@
 #include <fstream>
 #include <cstdlib>
 #include <filesystem>
-#include <sys/stat.h>
 #include "startup/startup.h"
 
 std::vector<uint8_t> read_file(const std::string &path) {
