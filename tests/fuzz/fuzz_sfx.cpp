@@ -1,8 +1,10 @@
 // A whole self-extractor from arbitrary bytes: header block flags and the
-// archive come from the input; both passes run through WinMain with -n.
-// Property: nothing is created outside the destination unless the member
-// names its place itself (a drive, a rooted path or a directory macro), and
-// even then only on the stand-in's drives, never elsewhere on the host.
+// archive come from the input; both passes run through WinMain with -n, and
+// a Program Manager answers. Properties: nothing is created outside the
+// destination unless the member names its place itself (a drive, a rooted
+// path or a directory macro), and even then only on the stand-in's drives,
+// never elsewhere on the host; a run that returns has given back every
+// memory block, atom and packed parameter and closed every registry key.
 #include "fuzz_support.h"
 #include <cstdlib>
 #include <filesystem>
@@ -47,9 +49,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     return true;
   });
+  posix::add_window("Progman", [](HWND self, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_DDE_INITIATE)
+      posix::send_to((HWND)wparam, WM_DDE_ACK, (WPARAM)self, MAKELPARAM(GlobalAddAtomA("PROGMAN"), GlobalAddAtomA("PROGMAN")));
+    else if (message == WM_DDE_EXECUTE)
+      posix::post_to((HWND)wparam, WM_DDE_ACK, (WPARAM)self, PackDDElParam(WM_DDE_ACK, 0x8000, (UINT_PTR)lparam));
+  });
   std::string line = "-n D:\\a\\b\\dest";
-  posix::run([&] { WinMain((HINSTANCE)0x400000, nullptr, line.data(), 10); });
+  bool exited = posix::run([&] { WinMain((HINSTANCE)0x400000, nullptr, line.data(), 10); }) >= 0;
   posix::set_write_guard(nullptr);
+  if (!exited && (posix::live_local_blocks() || posix::live_global_blocks() || posix::live_atoms() ||
+                  posix::live_packed_params() || posix::open_key_count()))
+    abort();
   std::error_code ec;
   fs::remove_all(drives, ec);
   return 0;

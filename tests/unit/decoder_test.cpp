@@ -2,6 +2,7 @@
 // hand-made streams whose expected output is worked out by hand.
 #include <algorithm>
 #include "bit_writer.h"
+#include "decode_run.h"
 #include "lzh_encoder.h"
 #include "support.h"
 #include "archive/archive.h"
@@ -16,46 +17,17 @@ class DecoderTest : public SfxTest {
     SfxTest::SetUp();
     make_context();
     build_crc_table(CRC16_POLY);
-  }
-
-  // Puts `compressed` into a file, decodes it as a member of `method` with
-  // the given sizes into out.bin; returns the exit status (-1: none).
-  int decode(char method, const std::vector<uint8_t> &compressed, uint32_t size,
-             uint32_t compressed_size = 0xFFFFFFFF) {
-    std::string input = dir + "/in.bin";
-    write_file(input, compressed);
-    header.assign(32, 0);
-    memcpy(header.data() + 2, "-lh?-", 5);
-    header[HDR_METHOD_LETTER] = (uint8_t)method;
-    uint32_t csize = compressed_size == 0xFFFFFFFF ? (uint32_t)compressed.size() : compressed_size;
-    for (int i = 0; i < 4; ++i) header[7 + i] = (uint8_t)(csize >> 8 * i), header[11 + i] = (uint8_t)(size >> 8 * i);
-    ctx->header_buffer = header.data();
-    ctx->archive_file = _lopen(input.c_str(), OF_READ);
     output = dir + "/out.bin";
-    lstrcpyA(ctx->target_path, output.c_str());
-    ctx->output_file = CreateFileA(output.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ctx->input_pos = (DWORD)-1;
-    int status = posix::run([&] {
-      if (method == '0') copy_stored((LONG)size);
-      else decode_member();
-    });
-    if (status < 0) {
-      position_after = _llseek(ctx->archive_file, 0, FILE_CURRENT);
-      CloseHandle(ctx->output_file);
-      _lclose(ctx->archive_file);
-    }
-    ctx->output_file = NO_FILE;
-    ctx->header_buffer = nullptr;
-    return status;
   }
-  std::string out_text() {
-    std::vector<uint8_t> d = read_file(output);
-    return std::string(d.begin(), d.end());
+  // Decodes `compressed` as a member of `method` with the given sizes.
+  DecodeOutcome decode(char method, const std::vector<uint8_t> &compressed, uint32_t size,
+                       uint32_t compressed_size = 0xFFFFFFFF) {
+    write_file(dir + "/in.bin", compressed);
+    return run_decoder(dir + "/in.bin", output, method,
+                       compressed_size == 0xFFFFFFFF ? (uint32_t)compressed.size() : compressed_size, size);
   }
-
-  std::vector<uint8_t> header;
+  static std::string text(const DecodeOutcome &o) { return std::string(o.output.begin(), o.output.end()); }
   std::string output;
-  LONG position_after = -1;
 };
 
 // Codes of a block with the literal 'A' (code 0) and the match of length 10
@@ -123,8 +95,9 @@ TEST_F(DecoderTest, LiteralAndOverlappingMatchAtDistanceOne) {
   BitWriter w = two_symbol_block(2);
   w.put(0, 1).put(1, 1);
   for (char method : {'4', '5'}) {
-    EXPECT_EQ(decode(method, w.bytes(), 11), -1);
-    EXPECT_EQ(out_text(), std::string(11, 'A'));
+    DecodeOutcome o = decode(method, w.bytes(), 11);
+    EXPECT_EQ(o.status, -1);
+    EXPECT_EQ(text(o), std::string(11, 'A'));
   }
 }
 
@@ -141,22 +114,25 @@ TEST_F(DecoderTest, SixteenBitCodesDecodeLikeAnyOther) {
   w.put(0b11110, 5).put(0b11111, 5).put(0b11111, 5);      // 'o': 15 bits, 'p' and 'q': 16
   w.put(0, 4).put(0, 4);                                  // position code: single symbol 0
   w.put(0, 1).put(0xFFFF, 16).put(0xFFFE, 16).put(0b10, 2);
-  EXPECT_EQ(decode('5', w.bytes(), 4), -1);
-  EXPECT_EQ(out_text(), "aqpb");
+  DecodeOutcome o = decode('5', w.bytes(), 4);
+  EXPECT_EQ(o.status, -1);
+  EXPECT_EQ(text(o), "aqpb");
 }
 
 TEST_F(DecoderTest, LastMatchRunsPastTheSizeAndIsWrittenWhole) {
   BitWriter w = two_symbol_block(2, 5);
   w.put(0, 1).put(1, 1);
-  EXPECT_EQ(decode('6', w.bytes(), 5), -1);
-  EXPECT_EQ(out_text(), std::string(11, 'A'));
+  DecodeOutcome o = decode('6', w.bytes(), 5);
+  EXPECT_EQ(o.status, -1);
+  EXPECT_EQ(text(o), std::string(11, 'A'));
 }
 
 TEST_F(DecoderTest, BlockSizeZeroMeans65536AndTheTailReadsAsZeroBits) {
   BitWriter w;
   w.put(0, 16).put(0, 5).put(0, 5).put(0, 9).put('A', 9).put(0, 4).put(0, 4);
-  EXPECT_EQ(decode('5', w.bytes(), 70000), -1);
-  std::string out = out_text();
+  DecodeOutcome o = decode('5', w.bytes(), 70000);
+  EXPECT_EQ(o.status, -1);
+  std::string out = text(o);
   ASSERT_EQ(out.size(), 70000u);
   EXPECT_EQ(out.substr(0, 65536), std::string(65536, 'A'));
   // The next block header comes from zero bits: a single-symbol code for 0.
@@ -178,7 +154,7 @@ TEST_F(DecoderTest, UnusableTablesInTheStreamAreBadTables) {
   const std::pair<char, BitWriter *> rows[] = {
       {'5', &literal}, {'5', &code_length}, {'5', &position}, {'7', &zeros}, {'7', &complete}};
   for (const auto &[method, w] : rows) {
-    EXPECT_EQ(decode(method, w->bytes(), 10), 1);
+    EXPECT_EQ(decode(method, w->bytes(), 10).status, 1);
     EXPECT_EQ(last_box_text(), "\"" + sfx_path + "\" Bad table");
     EXPECT_FALSE(exists(output));
   }
@@ -188,7 +164,7 @@ TEST_F(DecoderTest, TruncatedDataGivesReadErrorAndDeletesOutput) {
   std::vector<uint8_t> data = pattern_bytes(100000, 3);
   std::vector<uint8_t> packed = lzh_encode(data.data(), data.size(), *method_params('5'));
   std::vector<uint8_t> cut(packed.begin(), packed.begin() + packed.size() / 2);
-  EXPECT_EQ(decode('5', cut, 100000, (uint32_t)packed.size()), 1);
+  EXPECT_EQ(decode('5', cut, 100000, (uint32_t)packed.size()).status, 1);
   EXPECT_EQ(last_box_text(), "\"" + sfx_path + "\" Read ERROR");
   EXPECT_EQ(ctx->abort_flag, 1);
   EXPECT_FALSE(exists(output));
@@ -207,10 +183,11 @@ TEST_F(DecoderTest, EncoderRoundTripsEveryMethodAndKeepsTheFilePosition) {
       std::vector<uint8_t> packed = lzh_encode(data.data(), data.size(), *method_params(method));
       std::vector<uint8_t> with_next = packed;
       with_next.push_back(0xEE);  // the next header's first byte must stay unread
-      ASSERT_EQ(decode(method, with_next, (uint32_t)data.size(), (uint32_t)packed.size()), -1);
-      EXPECT_EQ(read_file(output), data) << method << " " << data.size();
-      EXPECT_EQ(ctx->running_crc, crc16(data.data(), data.size()));
-      EXPECT_EQ(position_after, (LONG)packed.size());
+      DecodeOutcome o = decode(method, with_next, (uint32_t)data.size(), (uint32_t)packed.size());
+      ASSERT_EQ(o.status, -1);
+      EXPECT_EQ(o.output, data) << method << " " << data.size();
+      EXPECT_EQ(o.crc, crc16(data.data(), data.size()));
+      EXPECT_EQ(o.position, (LONG)packed.size());
     }
   }
 }
@@ -230,8 +207,9 @@ TEST_F(DecoderTest, EncoderStartsNewCodesWhereTheDataChanges) {
   std::vector<uint8_t> packed = lzh_encode(both.data(), both.size(), m);
   size_t apart = lzh_encode(a.data(), a.size(), m).size() + lzh_encode(b.data(), b.size(), m).size();
   EXPECT_LT(packed.size(), apart * 102 / 100);
-  ASSERT_EQ(decode('7', packed, (uint32_t)both.size()), -1);
-  EXPECT_EQ(read_file(output), both);
+  DecodeOutcome o = decode('7', packed, (uint32_t)both.size());
+  ASSERT_EQ(o.status, -1);
+  EXPECT_EQ(o.output, both);
 }
 
 }  // namespace

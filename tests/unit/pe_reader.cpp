@@ -37,39 +37,3 @@ std::vector<std::string> PeImage::imported_dlls() const {
   }
   return names;
 }
-
-namespace {
-std::string entry_name(const PeImage &pe, size_t root, uint32_t id) {
-  if (!(id & 0x80000000u)) return "#" + std::to_string(id);
-  size_t at = root + (id & 0x7FFFFFFFu);
-  std::string name;
-  for (uint16_t i = 0, n = pe.u16(at); i < n; ++i) name += (char)pe.u16(at + 2 + 2u * i);
-  return name;
-}
-}  // namespace
-
-bool PeImage::resource(uint16_t type, const std::string &name, uint16_t *language,
-                       std::vector<uint8_t> *data) const {
-  size_t root = rva_to_offset(directory_rva(2));
-  if (!root) return false;
-  auto entries = [&](size_t dir) {
-    std::vector<std::pair<uint32_t, uint32_t>> list;
-    unsigned n = u16(dir + 12) + u16(dir + 14);
-    for (unsigned i = 0; i < n; ++i) list.push_back({u32(dir + 16 + 8 * i), u32(dir + 20 + 8 * i)});
-    return list;
-  };
-  for (auto [type_id, type_off] : entries(root)) {
-    if (type_id != type) continue;
-    for (auto [name_id, name_off] : entries(root + (type_off & 0x7FFFFFFFu))) {
-      if (entry_name(*this, root, name_id) != name) continue;
-      for (auto [lang, leaf] : entries(root + (name_off & 0x7FFFFFFFu))) {
-        *language = (uint16_t)lang;
-        size_t entry = root + leaf;
-        size_t at = rva_to_offset(u32(entry));
-        data->assign(bytes.begin() + (long)at, bytes.begin() + (long)(at + u32(entry + 4)));
-        return true;
-      }
-    }
-  }
-  return false;
-}

@@ -1,5 +1,5 @@
-// Reads what the tests need out of a PE image: headers, sections, imported
-// DLL names and resources. Independent of the build's own tools.
+// Reads what the tests need out of a PE image: headers, sections and imported
+// DLL names. Independent of the build's own tools.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -16,7 +16,4 @@ struct PeImage {
   size_t rva_to_offset(uint32_t rva) const;  // 0 when outside every section
   uint32_t directory_rva(int index) const;
   std::vector<std::string> imported_dlls() const;
-  // The data of resource type/name/language; name given as upper-case text or "#id".
-  bool resource(uint16_t type, const std::string &name, uint16_t *language,
-                std::vector<uint8_t> *data) const;
 };
