@@ -35,6 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   file.insert(file.end(), data + 2, data + size);
   write_scratch(sfx, file.data(), file.size());
   fresh_context(sfx);
+  posix::set_code_page(data[0] & 0x80 ? 932 : 1252);  // a flag bit the program never reads
   fs::create_directories(drives + "/D");
   LocalFree(ctx);
   ctx = nullptr;
