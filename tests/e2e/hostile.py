@@ -3,8 +3,7 @@
 with members written by hand, as other archivers (or an attacker) write them.
 KIND paths: parent steps, a directory field without its closing 0xFF, a
 directory entry without a separator, and a symbolic link entry. KIND
-drive: the same and, last, a member that names a drive. KIND slack: a
-stored member whose declared size hides a second member."""
+drive: the same and, last, a member that names a drive."""
 import struct
 import sys
 
@@ -17,10 +16,10 @@ def crc16(data, crc=0):
     return crc
 
 
-def member(name, data=b'', method=b'0', directory=b'', original=None):
+def member(name, data=b'', method=b'0', directory=b''):
     h = bytearray(b'\0\0-lh' + method + b'-')
-    h += struct.pack('<III', len(data), len(data) if original is None else original, 1000000000)
-    h += bytes([0x20, 2]) + struct.pack('<H', crc16(data if original is None else data[:original])) + b'W'
+    h += struct.pack('<III', len(data), len(data), 1000000000)
+    h += bytes([0x20, 2]) + struct.pack('<H', crc16(data)) + b'W'
     h += struct.pack('<HB', 5, 0)
     crc_at = len(h)
     h += b'\0\0' + struct.pack('<HB', 3 + len(name), 1) + name
@@ -44,7 +43,6 @@ KINDS = {
         member(b'link|../../target', method=b'd'),
         member(b'after.txt', b'after'),
     ],
-    'slack': [member(b'a.txt', b'0123456789' + member(b'hidden.txt', b'hidden'), original=10)],
 }
 KINDS['drive'] = KINDS['paths'] + [member(b'C:\\rooted.txt', b'r')]
 
