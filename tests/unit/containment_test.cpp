@@ -26,10 +26,6 @@ class ContainmentTest : public SfxTest {
     }
     return outside;
   }
-  std::string text(const std::string &path) {
-    std::vector<uint8_t> d = read_file(path);
-    return std::string(d.begin(), d.end());
-  }
 };
 
 TEST_F(ContainmentTest, ParentStepsNeverClimbOutInLongOr83Names) {
@@ -44,9 +40,7 @@ TEST_F(ContainmentTest, ParentStepsNeverClimbOutInLongOr83Names) {
   };
   for (DWORD component : {255u, 12u}) {
     SCOPED_TRACE(component);
-    fs::remove_all(dest);
-    posix::reset();
-    posix::set_module_path(sfx_path);
+    fresh();
     posix::set_max_component_length(component);
     write_sfx(raw_archive(members));
     std::string inside = dest + "/deep/er";
@@ -82,11 +76,10 @@ TEST_F(ContainmentTest, BothPassesWalkTheMembersTheScanChecked) {
   packed.original = (int64_t)plain.size();
   packed.file_crc = crc16((const uint8_t *)plain.data(), plain.size());
   write_sfx(raw_archive({packed}));
-  posix::reset();
-  posix::set_module_path(sfx_path);
+  fresh();
   EXPECT_EQ(run_program("-n " + dest), 1);
   EXPECT_EQ(box_texts(), std::vector<std::string>{});
-  EXPECT_EQ(text(dest + "/b.txt"), "packed text, packed text, packed text");
+  EXPECT_EQ(read_text(dest + "/b.txt"), "packed text, packed text, packed text");
   EXPECT_FALSE(exists(dest + "/hidden.txt"));
 }
 
@@ -100,10 +93,10 @@ TEST_F(ContainmentTest, DirectoryFieldsAndEntriesOfOtherArchivers) {
   }));
   EXPECT_EQ(run_program("-n " + dest), 1);
   EXPECT_EQ(box_texts(), std::vector<std::string>{});
-  EXPECT_EQ(text(dest + "/docs/img/a.bmp"), "a");
-  EXPECT_EQ(text(dest + "/subdir/subdir2/hello.txt"), "b");
+  EXPECT_EQ(read_text(dest + "/docs/img/a.bmp"), "a");
+  EXPECT_EQ(read_text(dest + "/subdir/subdir2/hello.txt"), "b");
   EXPECT_TRUE(fs::is_directory(dest + "/plaindir"));
-  EXPECT_EQ(text(dest + "/after.txt"), "c");
+  EXPECT_EQ(read_text(dest + "/after.txt"), "c");
   EXPECT_EQ(written_outside(dest), std::vector<std::string>{});
   size_t entries = 0;
   for (auto &e : fs::directory_iterator(dest)) entries += e.path().filename().string().find("link") == 0;

@@ -94,9 +94,7 @@ TEST_F(DialogTest, AutoStartThatCannotGoOnNeverLeavesADeadDialog) {
     HeaderBlockFields block;
     block.default_dir = r.default_dir;
     write_sfx({file_member("a.txt", "x")}, block);
-    posix::reset();
-    posix::set_drive_root(dir + "/drives");
-    posix::set_module_path(sfx_path);
+    fresh();
     if (!r.fail.empty()) posix::fail_call(r.fail, 1);
     std::vector<std::function<void(HWND)>> steps;
     if (r.press_ok) steps.push_back([&](HWND d) { press(d, IDOK); });

@@ -121,8 +121,7 @@ TEST_F(ShellTest, WhatAScriptRegisters) {
        {{"MFile\\DefaultIcon", win(dest) + "\\not there.exe,0"}}},  // a missing program keeps its long path
   };
   for (const auto &r : rows) {
-    posix::reset();
-    posix::set_module_path(sfx_path);
+    fresh();
     EXPECT_EQ(install(r.script), 1);
     for (const auto &[key, value] : r.values) EXPECT_EQ(reg(key), value) << r.script << " " << key;
     EXPECT_EQ(posix::broadcasts().size(), 1u);  // one per run, acted on or not

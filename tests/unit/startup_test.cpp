@@ -11,9 +11,7 @@ class StartupTest : public SfxTest {
   // after its directory box has been read.
   int run_and_cancel(const std::string &tail, const HeaderBlockFields &block = {}) {
     write_sfx(archive_bytes({}), block);
-    posix::reset();
-    posix::set_drive_root(dir + "/drives");
-    posix::set_module_path(sfx_path);
+    fresh();
     captured = false;
     posix::set_dialog_driver([this](HWND dialog) {
       if (!captured && posix::control(IDC_DIRECTORY)) {

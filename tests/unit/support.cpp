@@ -2,6 +2,7 @@
 #include <fstream>
 #include <cstdlib>
 #include <filesystem>
+#include <sys/stat.h>
 #include "startup/startup.h"
 
 std::vector<uint8_t> read_file(const std::string &path) {
@@ -16,6 +17,16 @@ void write_file(const std::string &path, const std::vector<uint8_t> &data) {
 
 void write_text(const std::string &path, const std::string &text) {
   write_file(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+std::string read_text(const std::string &path) {
+  std::vector<uint8_t> d = read_file(path);
+  return std::string(d.begin(), d.end());
+}
+
+uint32_t mtime(const std::string &path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? (uint32_t)st.st_mtime : 0;
 }
 
 bool exists(const std::string &path) {
@@ -35,11 +46,7 @@ std::vector<uint8_t> pattern_bytes(size_t size, uint32_t seed) {
 }
 
 TestMember file_member(const std::string &path, const std::string &text, char method) {
-  TestMember m;
-  m.path = path;
-  m.data.assign(text.begin(), text.end());
-  m.method = method;
-  return m;
+  return {path, {text.begin(), text.end()}, method};
 }
 
 std::vector<uint8_t> member_data(const TestMember &t, uint16_t *crc_out) {
@@ -54,9 +61,7 @@ std::vector<uint8_t> member_data(const TestMember &t, uint16_t *crc_out) {
   if (crc_out) *crc_out = m.directory ? 0 : crc;
   if (m.directory) return member_bytes(m, "-lhd-", {}, 0, 0);
   if (t.method == '0') return member_bytes(m, "-lh0-", t.data, (uint32_t)t.data.size(), crc);
-  uint16_t c;
-  std::vector<uint8_t> bytes = pack_member(m, t.data.data(), t.data.size(), t.method, &c);
-  return bytes;
+  return pack_member(m, t.data.data(), t.data.size(), t.method, &crc);
 }
 
 std::vector<uint8_t> archive_bytes(const std::vector<TestMember> &members, bool integrity_sum) {
@@ -123,15 +128,20 @@ void SfxTest::SetUp() {
   dest = dir + "/dest";
   // A run that loses its command line extracts into the working directory.
   std::filesystem::current_path(dir);
-  posix::reset();
-  posix::set_drive_root(dir + "/drives");
-  posix::set_module_path(sfx_path);
+  fresh();
   unsetenv("TZ");
   ctx = nullptr;
   // The program's process-wide settings outlive a run; each test starts clean.
   win32s_host = auto_start = overwrite_all = keep_controls = ask_class = dir_from_command_line = 0;
   keep_newer = 1;
   dialog_window = nullptr;
+}
+
+void SfxTest::fresh() {
+  posix::reset();
+  posix::set_drive_root(dir + "/drives");
+  posix::set_module_path(sfx_path);
+  std::filesystem::remove_all(dest);
 }
 
 void SfxTest::TearDown() {

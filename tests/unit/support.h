@@ -13,6 +13,8 @@
 std::vector<uint8_t> read_file(const std::string &path);
 void write_file(const std::string &path, const std::vector<uint8_t> &data);
 void write_text(const std::string &path, const std::string &text);
+std::string read_text(const std::string &path);
+uint32_t mtime(const std::string &path);  // 0 when the file is missing
 bool exists(const std::string &path);
 std::vector<uint8_t> pattern_bytes(size_t size, uint32_t seed);  // compressible, deterministic
 
@@ -58,6 +60,8 @@ class SfxTest : public ::testing::Test {
   void write_sfx(const std::vector<TestMember> &members, HeaderBlockFields block = {});
   // Runs WinMain with the command line tail; the exit status or WinMain's result.
   int run_program(const std::string &tail);
+  // A stand-in as SetUp leaves it, and no destination tree, for another run.
+  void fresh();
   // A fresh zero context for tests of single routines.
   void make_context();
   std::vector<std::string> box_texts() const;

@@ -18,19 +18,14 @@ class SweepTest : public SfxTest {
   // that replaces existing files without asking.
   std::map<std::string, std::vector<uint8_t>> originals;
   void write_members(std::vector<TestMember> extra = {}) {
-    const char methods[] = {'0', '5', '6', '7'};
-    for (int i = 0; i < 4; ++i) {
-      TestMember t;
-      t.path = std::string("dir") + methods[i] + "/file" + std::to_string(i) + ".bin";
-      t.data = pattern_bytes(300 + 700 * i, (uint32_t)i);
-      t.method = methods[i];
+    for (char method : {'0', '5', '6', '7'}) {
+      uint32_t i = (uint32_t)originals.size();
+      TestMember t{std::string("dir") + method + "/file" + std::to_string(i) + ".bin", pattern_bytes(300 + 700 * i, i),
+                   method};
       originals[t.path] = t.data;
       extra.push_back(t);
     }
-    TestMember d;
-    d.path = "empty/";
-    d.method = 'd';
-    extra.push_back(d);
+    extra.push_back({"empty/", {}, 'd'});
     HeaderBlockFields block;
     block.flags = BLOCK_OVERWRITE_ALL;
     write_sfx(extra, block);
@@ -48,10 +43,8 @@ class SweepTest : public SfxTest {
 
   // Runs the damaged file; checks every file under dest and the outcome.
   void run_damaged(const std::vector<uint8_t> &file, const std::string &what) {
-    fs::remove_all(dest);
     write_file(sfx_path, file);
-    posix::reset();
-    posix::set_module_path(sfx_path);
+    fresh();
     int status = run_program("-n " + dest);
     SCOPED_TRACE(what);
     ASSERT_TRUE(status == 0 || status == 1) << status;
@@ -98,16 +91,12 @@ TEST_F(SweepTest, EveryPlatformCallFailingOnce) {
                          "RegSetValueExA", "MessageBoxA", "PostMessageA", "DialogBoxParamA"};
   int runs = 0;
   for (const char *call : calls) {
-    fs::remove_all(dest);
-    posix::reset();
-    posix::set_module_path(sfx_path);
+    fresh();
     run_program("-n " + dest);
     int count = posix::call_count(call);
     for (int n = 1; n <= count; ++n) {
       SCOPED_TRACE(std::string(call) + " #" + std::to_string(n));
-      fs::remove_all(dest);
-      posix::reset();
-      posix::set_module_path(sfx_path);
+      fresh();
       posix::fail_call(call, n);
       int status = run_program("-n " + dest);
       ++runs;
