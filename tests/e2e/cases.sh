@@ -48,12 +48,8 @@ run_bg() {
 }
 trap 'kill $(jobs -p) 2>/dev/null' EXIT
 
-# build [OPTIONS] in: the self-extractor of in/'s contents.
-build() {
-  local args=("$@")
-  [ "${args[-1]}" = in ] && args[-1]=. && args=(-C in "${args[@]}")
-  "$MKSFX" --stub "$STUB" --title "$TITLE" -o "$WORK/sfx.exe" "${args[@]}" || fail "mksfx failed"
-}
+# build [OPTIONS]: sfx.exe, the self-extractor of in/'s contents.
+build() { "$MKSFX" --stub "$STUB" --title "$TITLE" -o "$WORK/sfx.exe" "$@" -C in . || fail "mksfx failed"; }
 # Escape to the dialog until the run ends: a key that lands while a window
 # is still taking focus is lost (seen once in 183 runs under 32-bit Wine).
 escape_run() {
@@ -89,7 +85,7 @@ setup)
   ;;
 auto_start)
   # mksfx --extract gives the tree the stub gives under Windows, times included.
-  build --method lh7 in
+  build --method lh7
   extracted
   same_tree
   [ "$(stat -c %Y "$DEST/docs/numbers.txt")" = "$(stat -c %Y in/docs/numbers.txt)" ] || fail "time not restored"
@@ -103,7 +99,7 @@ chooser)
   # Reference opens the directory chooser in the working directory, whose one
   # subdirectory is entered with a double click (the second row; the first is
   # [..]) and accepted: the box then names it, and OK extracts there.
-  build in
+  build
   mkdir -p start/picked
   cd start
   run_bg ../sfx.exe
@@ -127,7 +123,7 @@ chooser)
   diff -r in start/picked >/dev/null || fail "not extracted into the chosen directory: $(ls start start/picked)"
   ;;
 cancel_before_ok)
-  build in
+  build
   run_bg sfx.exe "-c"
   wine_wait_window "$TITLE" >/dev/null || fail "no dialog"
   escape_run
@@ -138,7 +134,7 @@ cancel_before_ok)
 cancel_during)
   head -c 600000000 /dev/zero > in/big.bin
   printf '$Flag=8192\r\n' > script.txt   # keep_controls: Cancel stays usable
-  build --method lh7 --script script.txt in
+  build --method lh7 --script script.txt
   run_bg sfx.exe -n "$DEST_WIN"
   for _ in $(seq 300); do [ -e "$DEST/big.bin" ] && break; sleep 0.1; done
   [ -e "$DEST/big.bin" ] || fail "extraction never started"
@@ -149,7 +145,7 @@ cancel_during)
   ;;
 overwrite)
   # One question per run, so each answer belongs to one known box.
-  build --keep-newer-off in
+  build --keep-newer-off
   ask() {  # ask KEY: one existing file, one question answered with KEY
     rm -rf "$DEST"
     mkdir -p "$DEST/docs"
@@ -168,14 +164,14 @@ overwrite)
   ;;
 crc_error)
   printf 'stored, then damaged\n' > in/a.txt
-  build --method lh0 in
+  build --method lh0
   printf S | dd of=sfx.exe bs=1 seek="$(grep -obUa 'stored, then damaged' sfx.exe | cut -d: -f1)" conv=notrunc 2>/dev/null
   answered 2 Return 1 "\"C:/e2e/$NAME/a.txt\" CRC ERROR"
   [ ! -e "$DEST/a.txt" ] || fail "damaged file kept"
   ;;
 script)
   printf '$WindowTitle=Scripted Title\r\n$InstallTitle=Where to:\n$InstallDir=%s\n$Flag=1\n$Command=cmd.exe /c echo ran> marker.txt\n' "$DEST_WIN" > script.txt
-  build --script script.txt in
+  build --script script.txt
   run_bg sfx.exe
   wine_wait_window "Scripted Title" 30 >/dev/null || fail "the script's title was not shown"
   wait $pid
@@ -187,7 +183,7 @@ script)
   grep -q ran "$DEST/marker.txt" || fail "run command did not write its marker"
   ;;
 signed)
-  build in
+  build
   openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 -subj "/CN=sfx test" 2>/dev/null
   osslsigncode sign -certs cert.pem -key key.pem -in sfx.exe -out signed.exe >/dev/null || fail "signing failed"
   osslsigncode verify -CAfile cert.pem signed.exe >/dev/null 2>&1 || fail "signature does not verify"
@@ -197,7 +193,7 @@ signed)
 class_registry)
   cp "$SFX_ROOT/README.md" in/viewer.exe
   printf '$ClassTitle=Register\r\n$Class=.XyZ,Xyz document,viewer.exe,XyzFile\r\n' > script.txt
-  build --script script.txt in
+  build --script script.txt
   extracted
   query() { WINEDEBUG=-all "$WINE64" reg query "$1" /ve 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p'; }
   [ "$(query 'HKCR\.xyz')" = XyzFile ] || fail "extension key: [$(query 'HKCR\.xyz')]"
@@ -211,7 +207,8 @@ class_win32s)
   # Wine reports platform 0 (Win32s) to a program set to "win31".
   cp "$SFX_ROOT/README.md" in/viewer.exe
   printf '$ClassTitle=Register\r\n$Class=.QrS,Qrs document,viewer.exe,QrsFile\r\n' > script.txt
-  "$MKSFX" --stub "$STUB" --title "$TITLE" --script script.txt -o "$WORK/win31sfx.exe" -C in . || fail "mksfx failed"
+  build --script script.txt
+  mv sfx.exe win31sfx.exe
   WINEDEBUG=-all "$WINE64" reg add 'HKCU\Software\Wine\AppDefaults\win31sfx.exe' /v Version /d win31 /f >/dev/null 2>&1
   extracted win31sfx.exe
   value=$(WINEDEBUG=-all "$WINE64" reg query 'HKCU\Software\Microsoft\Windows NT\CurrentVersion\Extensions' /v qrs 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p')
@@ -225,7 +222,7 @@ group_own_server)
   cp "$SFX_ROOT/README.md" in/viewer.exe
   cp "$SFX_ROOT/README.md" in/viewer.ico
   printf '$GroupTitle=Start Menu\r\n$Group=Tools,Viewer,viewer.exe\r\n$Group=Tools,Viewer,viewer.exe,viewer.ico\r\n' > script.txt
-  build --script script.txt in
+  build --script script.txt
   rm -f commands.txt
   WINEDEBUG=-all "$WINE64" progman_server.exe "$(winpath "$WORK/commands.txt")" >/dev/null 2>&1 &
   server=$!
@@ -253,11 +250,7 @@ mksfx_windows)
     "$(winpath "$WORK/in")" >/dev/null || fail "mksfx.exe failed"
   "$MKSFX" --archive-only --time 1000000000 --method lh7 -o "$WORK/linux.lzh" in || fail "mksfx failed"
   cmp -s windows.lzh linux.lzh || fail "the two builds wrote different archives"
-  win --time 1000000000 --stub "$(winpath "$STUB")" -o "$(winpath "$WORK/w-wrapped.exe")" \
-    --from-archive "$(winpath "$WORK/linux.lzh")" >/dev/null || fail "mksfx.exe --from-archive failed"
-  "$MKSFX" --time 1000000000 --stub "$STUB" -o l-wrapped.exe --from-archive linux.lzh || fail "mksfx failed"
-  cmp -s w-wrapped.exe l-wrapped.exe || fail "--from-archive: the two builds wrote different files"
-  build --method lh6 in
+  build --method lh6
   cp sfx.exe hostile.exe
   python3 "$SFX_ROOT/tests/e2e/hostile.py" drive hostile.exe
   rm -f "$WINEPREFIX/drive_c/rooted.txt"
@@ -286,7 +279,7 @@ mksfx_windows)
   ;;
 hostile_paths)
   # Parent steps stay inside, directory fields and entries of other archivers.
-  build in
+  build
   python3 "$SFX_ROOT/tests/e2e/hostile.py" paths sfx.exe
   inside=$DEST/deep/er
   extracted sfx.exe "$DEST_WIN\\deep\\er"
@@ -302,7 +295,7 @@ hostile_paths)
 refused_auto_start)
   # Auto start with a directory OK refuses: the user gets the dialog back
   # and types another.
-  build --method lh5 in
+  build --method lh5
   run_bg sfx.exe -n '\\server\share'
   wine_wait_box "$LOG" 1 || fail "no warning"
   wine_answer "$TITLE" 2 Return
@@ -323,7 +316,7 @@ relocated)
   base=0x10000000
   [ "$BITS" = 64 ] && base=0x180000000
   "${SFX_BUILDTOOL:?}" rebase "$STUB" moved.exe "$base" || fail "rebase failed"
-  STUB=$WORK/moved.exe build --method lh6 in
+  STUB=$WORK/moved.exe build --method lh6
   extracted
   same_tree
   ;;
