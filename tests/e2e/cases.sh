@@ -170,17 +170,45 @@ crc_error)
   [ ! -e "$DEST/a.txt" ] || fail "damaged file kept"
   ;;
 script)
-  printf '$WindowTitle=Scripted Title\r\n$InstallTitle=Where to:\n$InstallDir=%s\n$Flag=1\n$Command=cmd.exe /c echo ran> marker.txt\n' "$DEST_WIN" > script.txt
+  # One script does it all: title, directory, auto start, a file class, two
+  # Program Manager items and a command. The items go to our own "Progman"
+  # window (so no PROGMAN.EXE is started), which writes the texts it receives.
+  x86_64-w64-mingw32-g++ -O2 -static -o progman_server.exe "$SFX_ROOT/tests/e2e/progman_server.cpp" \
+    || fail "cannot build the server"
+  cp "$SFX_ROOT/README.md" in/viewer.exe
+  cp "$SFX_ROOT/README.md" in/viewer.ico
+  printf '$WindowTitle=Scripted Title\r\n$InstallTitle=Where to:\n$InstallDir=%s\n$Flag=1\n$Command=cmd.exe /c echo ran> marker.txt\n$ClassTitle=Register\r\n$Class=.XyZ,Xyz document,viewer.exe,XyzFile\r\n$GroupTitle=Start Menu\r\n$Group=Tools,Viewer,viewer.exe\r\n$Group=Tools,Viewer,viewer.exe,viewer.ico\r\n' "$DEST_WIN" > script.txt
   build --script script.txt
+  WINEDEBUG=-all "$WINE64" progman_server.exe "$(winpath "$WORK/commands.txt")" >/dev/null 2>&1 &
+  server=$!
+  for _ in $(seq 100); do [ -e commands.txt ] && break; sleep 0.1; done
   run_bg sfx.exe
   wine_wait_window "Scripted Title" 30 >/dev/null || fail "the script's title was not shown"
   wait $pid
   expect_status $? 1
+  kill $server 2>/dev/null
   same_tree_except_marker=$(diff -r in "$DEST" | grep -v 'Only in .*: marker.txt')
   [ -z "$same_tree_except_marker" ] || fail "tree differs: $same_tree_except_marker"
   # The command runs on its own after the stub ends: wait for its whole line.
   for _ in $(seq 100); do grep -q ran "$DEST/marker.txt" 2>/dev/null && break; sleep 0.2; done
   grep -q ran "$DEST/marker.txt" || fail "run command did not write its marker"
+  query() { WINEDEBUG=-all "$WINE64" reg query "$1" /ve 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p'; }
+  [ "$(query 'HKCR\.xyz')" = XyzFile ] || fail "extension key: [$(query 'HKCR\.xyz')]"
+  [ "$(query 'HKCR\XyzFile')" = "Xyz document" ] || fail "class description"
+  command=$(query 'HKCR\XyzFile\shell\open\command')
+  case $command in \"*'\viewer.exe" "%1"') ;; *) fail "open command: [$command]" ;; esac
+  icon=$(query 'HKCR\XyzFile\DefaultIcon')
+  case $icon in *'\viewer.exe,0') ;; *) fail "icon: [$icon]" ;; esac
+  # The paths are Wine's short forms of the destination, an 8.3 name.
+  short='C:\\e2e\\[A-Za-z0-9_~]{1,8}'
+  python3 - "$WORK/commands.txt" "$short" <<'PY' || fail "commands were [$(cat commands.txt)]"
+import re, sys
+text = open(sys.argv[1]).read()
+d = sys.argv[2]
+want = (r'\[CreateGroup\("Tools",0\)\]\n\[AddItem\(' + d + r'\\viewer\.exe,Viewer\)\]\n---\n'
+        r'\[CreateGroup\("Tools",0\)\]\n\[AddItem\(' + d + r'\\viewer\.exe,Viewer,' + d + r'\\viewer\.ico\)\]\n---\n')
+sys.exit(0 if re.fullmatch(want, text) else 1)
+PY
   ;;
 signed)
   build
@@ -189,19 +217,6 @@ signed)
   osslsigncode verify -CAfile cert.pem signed.exe >/dev/null 2>&1 || fail "signature does not verify"
   extracted signed.exe
   same_tree
-  ;;
-class_registry)
-  cp "$SFX_ROOT/README.md" in/viewer.exe
-  printf '$ClassTitle=Register\r\n$Class=.XyZ,Xyz document,viewer.exe,XyzFile\r\n' > script.txt
-  build --script script.txt
-  extracted
-  query() { WINEDEBUG=-all "$WINE64" reg query "$1" /ve 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p'; }
-  [ "$(query 'HKCR\.xyz')" = XyzFile ] || fail "extension key: [$(query 'HKCR\.xyz')]"
-  [ "$(query 'HKCR\XyzFile')" = "Xyz document" ] || fail "class description"
-  command=$(query 'HKCR\XyzFile\shell\open\command')
-  case $command in \"*'\viewer.exe" "%1"') ;; *) fail "open command: [$command]" ;; esac
-  icon=$(query 'HKCR\XyzFile\DefaultIcon')
-  case $icon in *'\viewer.exe,0') ;; *) fail "icon: [$icon]" ;; esac
   ;;
 class_win32s)
   # Wine reports platform 0 (Win32s) to a program set to "win31".
@@ -213,33 +228,6 @@ class_win32s)
   extracted win31sfx.exe
   value=$(WINEDEBUG=-all "$WINE64" reg query 'HKCU\Software\Microsoft\Windows NT\CurrentVersion\Extensions' /v qrs 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p')
   case $value in *'\viewer.exe ^.qrs') ;; *) fail "WIN.INI extension: [$value]" ;; esac
-  ;;
-group_own_server)
-  # Our own "Progman" window, so no PROGMAN.EXE is started; it writes the
-  # command texts it receives.
-  x86_64-w64-mingw32-g++ -O2 -static -o progman_server.exe "$SFX_ROOT/tests/e2e/progman_server.cpp" \
-    || fail "cannot build the server"
-  cp "$SFX_ROOT/README.md" in/viewer.exe
-  cp "$SFX_ROOT/README.md" in/viewer.ico
-  printf '$GroupTitle=Start Menu\r\n$Group=Tools,Viewer,viewer.exe\r\n$Group=Tools,Viewer,viewer.exe,viewer.ico\r\n' > script.txt
-  build --script script.txt
-  rm -f commands.txt
-  WINEDEBUG=-all "$WINE64" progman_server.exe "$(winpath "$WORK/commands.txt")" >/dev/null 2>&1 &
-  server=$!
-  for _ in $(seq 100); do [ -e commands.txt ] && break; sleep 0.1; done
-  extracted
-  kill $server 2>/dev/null
-  # The paths are Wine's short forms of the destination, an 8.3 name.
-  short='C:\\e2e\\[A-Z0-9_~]{1,8}'
-  python3 - "$WORK/commands.txt" "$short" <<'PY' || fail "commands were [$(cat commands.txt)]"
-import re, sys
-text = open(sys.argv[1]).read()
-d = sys.argv[2]
-want = (r'\[CreateGroup\("Tools",0\)\]\n\[AddItem\(' + d + r'\\viewer\.exe,Viewer\)\]\n---\n'
-        r'\[CreateGroup\("Tools",0\)\]\n\[AddItem\(' + d + r'\\viewer\.exe,Viewer,' + d + r'\\viewer\.ico\)\]\n---\n')
-sys.exit(0 if re.fullmatch(want, text) else 1)
-PY
-
   ;;
 mksfx_windows)
   # The Windows build of mksfx under Wine writes the same bytes as the Linux

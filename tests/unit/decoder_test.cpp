@@ -1,6 +1,5 @@
 // The bit reader, the decode-table builder and the block decoder, on
 // hand-made streams whose expected output is worked out by hand.
-#include <algorithm>
 #include "bit_writer.h"
 #include "decode_run.h"
 #include "lzh_encoder.h"
@@ -41,42 +40,6 @@ BitWriter two_symbol_block(uint16_t block_size, unsigned pos_bits = 4) {
   w.put(0, 1).put(197 - 20, 9).put(1, 1);   // 197 zero lengths, then length 1 for symbol 263
   w.put(0, pos_bits).put(0, pos_bits);      // position code: single symbol 0
   return w;
-}
-
-// Canonical codes (shorter first, equal lengths in symbol order) worked out
-// here and fed in as bits: the table and tree built from the lengths must give
-// every symbol back, codes of 1 to 16 bits, inside and below the 12-bit table.
-TEST_F(DecoderTest, TablesDecodeEveryCanonicalCode) {
-  std::vector<std::vector<BYTE>> sets(5, std::vector<BYTE>(510));
-  for (int i = 0; i < 9; ++i) sets[0][i] = (BYTE)(i + 1);
-  sets[0][9] = 9;
-  sets[1][0] = sets[1][509] = 1;
-  for (int i = 0; i < 256; ++i) sets[2][i] = 8;
-  for (int i = 0; i < 12; ++i) sets[3][300 + i] = (BYTE)(i + 1);
-  sets[3][7] = sets[3][400] = 13;
-  for (int i = 0; i < 15; ++i) sets[4][i * 30] = (BYTE)(i + 1);
-  sets[4][1] = sets[4][508] = 16;
-  for (const std::vector<BYTE> &lengths : sets) {
-    std::vector<unsigned> code(510), order;
-    unsigned next = 0;
-    for (unsigned len = 1; len <= 16; ++len, next <<= 1)
-      for (unsigned s = 0; s < 510; ++s)
-        if (lengths[s] == len) code[s] = next++, order.push_back(s);
-    std::reverse(order.begin(), order.end());
-    BitWriter w;
-    for (unsigned s : order) w.put(code[s], lengths[s]);
-    w.put(0, 16);
-    write_file(dir + "/bits.bin", w.bytes());
-    ctx->archive_file = _lopen((dir + "/bits.bin").c_str(), OF_READ);
-    ctx->input_pos = (DWORD)-1;
-    ctx->compressed_left = (DWORD)w.bytes().size();
-    start_decoder('7');
-    memcpy(ctx->symbol_len, lengths.data(), 510);
-    build_decode_table(510, ctx->symbol_len, 12, ctx->symbol_table, ctx->symbol_entry_len);
-    ctx->block_left = 1000;
-    for (unsigned s : order) ASSERT_EQ(decode_symbol(), s);
-    _lclose(ctx->archive_file);
-  }
 }
 
 TEST_F(DecoderTest, BadLengthSetsEndWithBadTable) {
@@ -168,48 +131,6 @@ TEST_F(DecoderTest, TruncatedDataGivesReadErrorAndDeletesOutput) {
   EXPECT_EQ(last_box_text(), "\"" + sfx_path + "\" Read ERROR");
   EXPECT_EQ(ctx->abort_flag, 1);
   EXPECT_FALSE(exists(output));
-}
-
-TEST_F(DecoderTest, EncoderRoundTripsEveryMethodAndKeepsTheFilePosition) {
-  std::vector<std::vector<uint8_t>> inputs = {
-      {}, {'x'}, pattern_bytes(65535, 1), pattern_bytes(65536, 2), pattern_bytes(65537, 3),
-      std::vector<uint8_t>(200000, 0x55)};
-  std::vector<uint8_t> noise(100000);
-  uint32_t x = 99;
-  for (uint8_t &b : noise) x = x * 1664525u + 1013904223u, b = (uint8_t)(x >> 24);
-  inputs.push_back(noise);
-  for (char method : {'5', '6', '7'}) {
-    for (const auto &data : inputs) {
-      std::vector<uint8_t> packed = lzh_encode(data.data(), data.size(), *method_params(method));
-      std::vector<uint8_t> with_next = packed;
-      with_next.push_back(0xEE);  // the next header's first byte must stay unread
-      DecodeOutcome o = decode(method, with_next, (uint32_t)data.size(), (uint32_t)packed.size());
-      ASSERT_EQ(o.status, -1);
-      EXPECT_EQ(o.output, data) << method << " " << data.size();
-      EXPECT_EQ(o.crc, crc16(data.data(), data.size()));
-      EXPECT_EQ(o.position, (LONG)packed.size());
-    }
-  }
-}
-
-// Two halves drawn from different sets of 64 byte values: one code for both
-// would spend 7 bits a byte (13% more), new codes where the data changes 6.
-// The cut falls within a step of the block splitter, hence the 2%.
-TEST_F(DecoderTest, EncoderStartsNewCodesWhereTheDataChanges) {
-  auto bytes = [](uint8_t lowest, size_t size, uint32_t seed) {
-    std::vector<uint8_t> out(size);
-    for (uint8_t &b : out) seed = seed * 1664525u + 1013904223u, b = (uint8_t)(lowest + (seed >> 26));
-    return out;
-  };
-  std::vector<uint8_t> a = bytes(0, 40000, 1), b = bytes(192, 40000, 2), both = a;
-  both.insert(both.end(), b.begin(), b.end());
-  const MethodParams &m = *method_params('7');
-  std::vector<uint8_t> packed = lzh_encode(both.data(), both.size(), m);
-  size_t apart = lzh_encode(a.data(), a.size(), m).size() + lzh_encode(b.data(), b.size(), m).size();
-  EXPECT_LT(packed.size(), apart * 102 / 100);
-  DecodeOutcome o = decode('7', packed, (uint32_t)both.size());
-  ASSERT_EQ(o.status, -1);
-  EXPECT_EQ(o.output, both);
 }
 
 }  // namespace
