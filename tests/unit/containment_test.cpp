@@ -11,22 +11,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class ContainmentTest : public SfxTest {
- protected:
-  // Paths below `dir` that a run wrote outside `inside` (its ancestors and
-  // the self-extractor itself aside).
-  std::vector<std::string> written_outside(const std::string &inside) {
-    std::vector<std::string> outside;
-    for (auto &e : fs::recursive_directory_iterator(dir)) {
-      std::string p = e.path().string();
-      bool below = p.compare(0, inside.size() + 1, inside + "/") == 0;
-      bool ancestor = (inside + "/").compare(0, p.size() + 1, p + "/") == 0;
-      if (!below && !ancestor && p != sfx_path && p.compare(0, dir.size() + 7, dir + "/drives") != 0)
-        outside.push_back(p);
-    }
-    return outside;
-  }
-};
+class ContainmentTest : public SfxTest {};
 
 TEST_F(ContainmentTest, ParentStepsNeverClimbOutInLongOr83Names) {
   const std::vector<Raw> members = {

@@ -1,8 +1,11 @@
-// The builder: round trips through independent LZH decoders, header bytes
-// checked by hand, the header block and integrity sum, errors and determinism.
+// The builder against independent LZH coders (its archives extract through
+// lhasa and 7z; jlha's, from Debian's jlha-utils, through the stub), header
+// bytes checked by hand, the header block and integrity sum, errors and
+// determinism.
 #include "support.h"
-#include <cstdlib>
+#include <algorithm>
 #include <filesystem>
+#include <random>
 #include <sys/wait.h>
 
 namespace {
@@ -15,8 +18,7 @@ std::string capture(const std::string &command, int *status = nullptr) {
   std::string out;
   FILE *p = popen(("(" + command + ") 2>&1").c_str(), "r");
   char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof(buffer), p)) > 0) out.append(buffer, n);
+  for (size_t n; (n = fread(buffer, 1, sizeof(buffer), p)) > 0;) out.append(buffer, n);
   int r = pclose(p);
   if (status) *status = WIFEXITED(r) ? WEXITSTATUS(r) : -1;
   return out;
@@ -31,6 +33,10 @@ int shell(const std::string &command) {
 class MksfxTest : public SfxTest {
  protected:
   std::string mksfx = MKSFX_PATH;
+  // Empty and one-byte files, sizes around 64 KiB, a long run, noise that
+  // does not shrink, machine-code-like words, text, copies from near and far
+  // back, and periods just under each window: matches reaching back almost
+  // all of it, their source a few bytes ahead of where they are written.
   std::string tree() {
     std::string in = dir + "/in";
     fs::create_directories(in + "/empty/nested");
@@ -40,22 +46,52 @@ class MksfxTest : public SfxTest {
     for (size_t size : {65535u, 65536u, 65537u, 100000u})
       write_file(in + "/sub/p" + std::to_string(size), pattern_bytes(size, (uint32_t)size));
     write_file(in + "/run.bin", std::vector<uint8_t>(300000, 'r'));
-    std::vector<uint8_t> noise(150000);
-    uint32_t x = 1;
-    for (uint8_t &b : noise) x = x * 1664525u + 1013904223u, b = (uint8_t)(x >> 24);
+    std::mt19937 rng(2026);
+    std::vector<uint8_t> noise(150000), code, copies(400000);
+    for (uint8_t &b : noise) b = (uint8_t)rng();
     write_file(in + "/noise.bin", noise);
-    // Machine-code-like: words from a small vocabulary, addresses that grow.
-    std::vector<uint8_t> code;
     for (uint32_t i = 0; code.size() < 200000; ++i) {
-      x = x * 1664525u + 1013904223u;
-      uint32_t word = (x >> 28) < 3 ? 0x00400000u + i * 4 : 0x8b5500e8u ^ ((x >> 24) & 0x0f0f);
+      uint32_t x = rng(), word = (x >> 28) < 3 ? 0x00400000u + i * 4 : 0x8b5500e8u ^ ((x >> 24) & 0x0f0f);
       for (int k = 0; k < 4; ++k) code.push_back((uint8_t)(word >> 8 * k));
     }
     write_file(in + "/binary", code);
     write_file(in + "/text.txt", read_file(std::string(SFX_SOURCE_DIR) + "/README.md"));
+    for (size_t i = 0; i < copies.size(); ++i) {
+      if (i > 300 && rng() % 4 == 0) {
+        size_t back = 1 + rng() % std::min<size_t>(i, rng() % 2 ? 16 : 70000);
+        for (size_t k = 3 + rng() % 300; k-- > 0 && i < copies.size(); ++i) copies[i] = copies[i - back];
+        --i;
+      } else {
+        copies[i] = (uint8_t)('a' + rng() % 40);
+      }
+    }
+    write_file(in + "/copies", copies);
+    for (unsigned window : {8192u, 32768u, 65536u}) {
+      std::vector<uint8_t> d(window - 3 + 5000);
+      for (size_t i = 0; i < d.size(); ++i) d[i] = i < window - 3 ? (uint8_t)rng() : d[i - (window - 3)];
+      write_file(in + "/period" + std::to_string(window), d);
+    }
     return in;
   }
 };
+
+TEST_F(MksfxTest, ArchivesOfJlhaExtractByteExactThroughTheStub) {
+  ASSERT_EQ(shell("command -v jlha"), 0) << "jlha (jlha-utils) is needed";
+  std::string in = tree();
+  for (char method : {'5', '6', '7'}) {
+    SCOPED_TRACE(method);
+    std::string archive = dir + "/j" + method + ".lzh";
+    ASSERT_EQ(shell("cd " + in + " && jlha a2qo" + method + " " + archive + " *"), 0) << output;
+    ASSERT_EQ(shell("lhasa t " + archive), 0) << output;
+    std::vector<uint8_t> bytes = read_file(archive);
+    std::string tag = std::string("-lh") + method + "-";
+    ASSERT_NE(std::search(bytes.begin(), bytes.end(), tag.begin(), tag.end()), bytes.end());
+    write_sfx(bytes);
+    fresh();
+    ASSERT_EQ(run_program("-n " + dest), 1) << last_box_text();
+    EXPECT_EQ(shell("diff -r " + in + " " + dest), 0) << output;
+  }
+}
 
 TEST_F(MksfxTest, EveryMethodRoundTripsThroughLhasaAnd7z) {
   std::string in = tree();
@@ -104,25 +140,11 @@ TEST_F(MksfxTest, DirectoryArgumentsKeepTheirName) {
 // member that names a place of its own (here a rooted path, inside this
 // test's directory should the refusal ever fail) is refused.
 TEST_F(MksfxTest, ExtractWritesNothingOutsideTheDestination) {
-  std::vector<uint8_t> archive;
-  for (const std::string &path : {std::string("../escape1.txt"), dir + "/rooted.txt"}) {
-    Member m;
-    m.path = path;
-    std::vector<uint8_t> bytes = member_bytes(m, "-lh0-", {'x'}, 1, crc16((const uint8_t *)"x", 1));
-    archive.insert(archive.end(), bytes.begin(), bytes.end());
-  }
-  archive.push_back(0), archive.push_back(0);
-  write_file(dir + "/hostile.lzh", archive);
+  write_file(dir + "/hostile.lzh", raw_archive({{"", "../escape1.txt", '0', "x"}, {"", dir + "/rooted.txt", '0', "x"}}));
   std::string output = capture(mksfx + " --extract " + dir + "/hostile.lzh -C " + dir + "/a/b/out 2>&1; echo status=$?");
   EXPECT_NE(output.find("rooted.txt\" Open ERROR"), std::string::npos) << output;
   EXPECT_NE(output.find("status=1"), std::string::npos) << output;
-  std::vector<std::string> outside;
-  for (auto &e : fs::recursive_directory_iterator(dir)) {
-    std::string p = e.path().string();
-    if (p != dir + "/a" && p != dir + "/a/b" && p.rfind(dir + "/a/b/out", 0) != 0 && p != dir + "/hostile.lzh")
-      outside.push_back(p);
-  }
-  EXPECT_EQ(outside, std::vector<std::string>{});
+  EXPECT_EQ(written_outside(dir + "/a/b/out", {dir + "/hostile.lzh"}), std::vector<std::string>{});
   EXPECT_TRUE(exists(dir + "/a/b/out/_./escape1.txt"));
 }
 
@@ -161,10 +183,8 @@ TEST_F(MksfxTest, FromArchiveWrapsWholeArchivesAndNamesWhatItRefuses) {
                   " -o " + out),
             0);
   std::vector<uint8_t> sfx = read_file(out);
-  uint32_t offset = read_u32(&sfx[512]);
-  EXPECT_TRUE(std::equal(archive.begin(), archive.end(), sfx.begin() + offset + 2));
-  EXPECT_EQ(sfx.size(), offset + 2 + archive.size());
-  EXPECT_EQ(sfx[offset] | sfx[offset + 1] << 8, archive[21] | archive[22] << 8);  // one member: its CRC
+  uint32_t offset = read_u32(&sfx[512]);  // the sum, then the archive as it was
+  EXPECT_EQ(std::vector<uint8_t>(sfx.begin() + offset + 2, sfx.end()), archive);
   EXPECT_EQ(shell(mksfx + " --test " + out), 0);
 }
 

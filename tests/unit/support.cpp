@@ -1,4 +1,5 @@
 #include "support.h"
+#include <algorithm>
 #include <fstream>
 #include <cstdlib>
 #include <filesystem>
@@ -185,6 +186,18 @@ void SfxTest::make_context() {
   lstrcpyA(ctx->window_title, "Title");
   ctx->output_file = NO_FILE;
   ctx->archive_file = NO_ARCHIVE;
+}
+
+std::vector<std::string> SfxTest::written_outside(const std::string &inside, const std::vector<std::string> &inputs) {
+  std::vector<std::string> outside;
+  for (auto &e : std::filesystem::recursive_directory_iterator(dir)) {
+    std::string p = e.path().string();
+    bool below = p.compare(0, inside.size() + 1, inside + "/") == 0;
+    bool ancestor = (inside + "/").compare(0, p.size() + 1, p + "/") == 0;
+    bool input = p == sfx_path || std::count(inputs.begin(), inputs.end(), p);
+    if (!below && !ancestor && !input && p.compare(0, dir.size() + 7, dir + "/drives") != 0) outside.push_back(p);
+  }
+  return outside;
 }
 
 std::vector<std::string> SfxTest::box_texts() const {

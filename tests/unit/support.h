@@ -64,6 +64,9 @@ class SfxTest : public ::testing::Test {
   void fresh();
   // A fresh zero context for tests of single routines.
   void make_context();
+  // Paths below dir that a run wrote outside `inside`: its ancestors, the
+  // self-extractor, the stand-in's drives and the given inputs aside.
+  std::vector<std::string> written_outside(const std::string &inside, const std::vector<std::string> &inputs = {});
   std::vector<std::string> box_texts() const;
   std::string last_box_text() const;  // a failure, not a crash, when there was none
 
