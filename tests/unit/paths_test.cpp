@@ -88,19 +88,17 @@ TEST_F(PathsTest, ExpansionThatDoesNotFitIsRefused) {
   EXPECT_EQ(std::string(text).substr(0, 8), "%WinDir%");
 }
 
+// Two leading separators would name another machine: one stays.
 TEST_F(PathsTest, ComposesRelativeRootedAndAbsolutePaths) {
-  EXPECT_EQ(compose("C:\\Dest", "sub/a.txt"), "C:\\Dest/sub\\a.txt");
-  EXPECT_EQ(compose("C:\\Dest\\", "sub/a.txt"), "C:\\Dest\\sub\\a.txt");
-  EXPECT_EQ(compose("C:", "sub/a.txt"), "C:sub\\a.txt");
-  EXPECT_EQ(compose("", "sub/a.txt"), "sub\\a.txt");
-  EXPECT_EQ(compose("D:\\Dest", "/top/a.txt"), "D:\\top\\a.txt");
-  EXPECT_EQ(compose("\\\\net\\share", "/top/a.txt"), "\\top\\a.txt");
-  EXPECT_EQ(compose("C:\\Dest", "E:\\x.txt"), "E:\\x.txt");
-  EXPECT_EQ(compose("C:\\Dest", "%WinDir%/a.ini"), "C:\\WINDOWS\\a.ini");
-  // Two leading separators would name another machine: one stays.
-  EXPECT_EQ(compose("", "\\\\host\\share\\x.txt"), "\\host\\share\\x.txt");
-  EXPECT_EQ(compose("dest", "//host/share/x.txt"), "\\host\\share\\x.txt");
-  EXPECT_EQ(compose("D:\\Dest", "///host/x.txt"), "D:\\host\\x.txt");
+  const char *rows[][3] = {
+      {"C:\\Dest", "sub/a.txt", "C:\\Dest/sub\\a.txt"},     {"C:\\Dest\\", "sub/a.txt", "C:\\Dest\\sub\\a.txt"},
+      {"C:", "sub/a.txt", "C:sub\\a.txt"},                   {"", "sub/a.txt", "sub\\a.txt"},
+      {"D:\\Dest", "/top/a.txt", "D:\\top\\a.txt"},        {"\\\\net\\share", "/top/a.txt", "\\top\\a.txt"},
+      {"C:\\Dest", "E:\\x.txt", "E:\\x.txt"},              {"C:\\Dest", "%WinDir%/a.ini", "C:\\WINDOWS\\a.ini"},
+      {"", "\\\\host\\share\\x.txt", "\\host\\share\\x.txt"}, {"dest", "//host/share/x.txt", "\\host\\share\\x.txt"},
+      {"D:\\Dest", "///host/x.txt", "D:\\host\\x.txt"},
+  };
+  for (const auto &r : rows) EXPECT_EQ(compose(r[0], r[1]), r[2]) << r[0] << " + " << r[1];
 }
 
 TEST_F(PathsTest, ShortNameCleaning) {
@@ -148,17 +146,15 @@ TEST_F(PathsTest, DoubleByteCharactersStayWhole) {
 }
 
 TEST_F(PathsTest, DisplayFormShortensLongPaths) {
+  const std::string p31(31, 'p'), q29(29, 'q'), t27(27, 't');
+  const std::pair<std::string, std::string> rows[] = {
+      {"C:/Program Files/App/data/file.txt", "C:/Program Files/Ap.../file.txt"}, {p31, p31},
+      {"C:/" + q29, ".../" + q29}, {"C:/dir/" + t27, ".../" + t27}};
   char out[1024];
-  shorten_path_for_display(out, "C:/Program Files/App/data/file.txt", 32);
-  EXPECT_STREQ(out, "C:/Program Files/Ap.../file.txt");
-  std::string p31(31, 'p');
-  shorten_path_for_display(out, p31.c_str(), 32);
-  EXPECT_EQ(std::string(out), p31);
-  shorten_path_for_display(out, ("C:/" + std::string(29, 'q')).c_str(), 32);
-  EXPECT_EQ(std::string(out), ".../" + std::string(29, 'q'));
-  std::string title27(27, 't');
-  shorten_path_for_display(out, ("C:/dir/" + title27).c_str(), 32);
-  EXPECT_EQ(std::string(out), ".../" + title27);
+  for (const auto &[path, shown] : rows) {
+    shorten_path_for_display(out, path.c_str(), 32);
+    EXPECT_EQ(std::string(out), shown);
+  }
 }
 
 }  // namespace
