@@ -29,11 +29,9 @@ const MethodParams METHODS[] = {
 class BitWriter {
  public:
   explicit BitWriter(std::vector<uint8_t> *out) : out_(out) {}
-  void put(uint32_t value, unsigned bits) {  // most significant bit first
-    for (unsigned i = bits; i-- > 0;) {
-      acc_ = (uint8_t)(acc_ << 1 | (value >> i & 1));
-      if (++count_ == 8) out_->push_back(acc_), acc_ = 0, count_ = 0;
-    }
+  void put(uint32_t value, unsigned bits) {  // most significant bit first, at most 16 bits
+    acc_ = acc_ << bits | (value & ((1u << bits) - 1));
+    for (count_ += bits; count_ >= 8;) count_ -= 8, out_->push_back((uint8_t)(acc_ >> count_));
   }
   void flush() {
     if (count_) out_->push_back((uint8_t)(acc_ << (8 - count_)));
@@ -42,7 +40,7 @@ class BitWriter {
 
  private:
   std::vector<uint8_t> *out_;
-  uint8_t acc_ = 0;
+  uint32_t acc_ = 0;  // its low count_ bits are not written yet
   unsigned count_ = 0;
 };
 
@@ -373,9 +371,11 @@ struct CostModel {
       position[s] = code + (s > 1 ? s - 1 : 0);
     }
   }
-  void initial() {
-    for (unsigned s = 0; s < LITERAL_LENGTH_SYMBOLS; ++s) literal_length[s] = s < 256 ? 8 : 7 + (s - 256) / 32;
-    for (unsigned s = 0; s < MAX_POSITION_SYMBOLS; ++s) position[s] = 4 + (s > 1 ? s - 1 : 0);
+  void from_tokens(const std::vector<Token> &tokens, const MethodParams &m) {
+    SymbolCounts counts(m);
+    counts.add(tokens.data(), tokens.size());
+    from_lengths(huffman_lengths(counts.literal_length, MAX_CODE_LENGTH),
+                 huffman_lengths(counts.position, MAX_CODE_LENGTH));
   }
   uint32_t match(unsigned len, unsigned position_value) const {
     return literal_length[len - MIN_MATCH + 256] + position[position_symbol(position_value)];
@@ -416,6 +416,22 @@ void cheapest_parse(const uint8_t *data, size_t start, size_t end, const std::ve
   for (size_t i = 0; i < n;) {
     out->push_back(choice[i]);
     i += choice[i].symbol < 256 ? 1 : choice[i].symbol - 256 + MIN_MATCH;
+  }
+}
+
+// The longest match wherever there is one: a parse that costs nothing to
+// find, whose codes are a better start for the cheapest parse than a guess.
+void longest_parse(const uint8_t *data, size_t start, size_t end, const std::vector<Candidate> &found,
+                   const std::vector<uint32_t> &first, std::vector<Token> *out) {
+  out->clear();
+  for (size_t i = 0; i < end - start;) {
+    if (first[i + 1] > first[i]) {
+      const Candidate &c = found[first[i + 1] - 1];
+      out->push_back({(uint16_t)(c.length - MIN_MATCH + 256), c.position});
+      i += c.length;
+    } else {
+      out->push_back({data[start + i++], 0});
+    }
   }
 }
 
@@ -473,10 +489,11 @@ std::vector<uint8_t> huffman_lengths(const std::vector<uint32_t> &freq_in, unsig
 }
 
 // The input is parsed in chunks: all matches of a chunk are gathered once,
-// then the cheapest parse is found several times, first under a guessed cost
-// model (or the previous chunk's codes), then under the codes the last parse
-// gave; the tokens are then cut into blocks where new codes pay. Inside a
-// match of the effort's nice length or more no further matches are gathered.
+// then the cheapest parse is found `passes` times, first under the codes of
+// the previous chunk (for the first, of its longest-match parse), then under
+// the codes the last parse gave; the tokens are then cut into blocks where new
+// codes pay. Inside a match of the effort's nice length or more no further
+// matches are gathered.
 thread_local std::atomic<uint64_t> *lzh_encode_progress = nullptr;
 
 std::vector<uint8_t> lzh_encode(const uint8_t *data, size_t size, const MethodParams &m, const Effort &effort) {
@@ -487,7 +504,6 @@ std::vector<uint8_t> lzh_encode(const uint8_t *data, size_t size, const MethodPa
   std::vector<uint32_t> first;
   std::vector<Token> tokens;
   CostModel costs;
-  costs.initial();
   for (size_t start = 0; start < size;) {
     size_t end = std::min(size, start + CHUNK_BYTES);
     found.clear();
@@ -505,15 +521,13 @@ std::vector<uint8_t> lzh_encode(const uint8_t *data, size_t size, const MethodPa
       }
     }
     first[end - start] = (uint32_t)found.size();
-    // Later chunks start from the codes of the one before, which are close
-    // to their own: one pass fewer costs them 0.1% and saves a sixth of the time.
-    unsigned passes = start == 0 || effort.passes == 1 ? effort.passes : effort.passes - 1;
-    for (unsigned pass = 0; pass < passes; ++pass) {
+    if (start == 0) {
+      longest_parse(data, start, end, found, first, &tokens);
+      costs.from_tokens(tokens, m);
+    }
+    for (unsigned pass = 0; pass < effort.passes; ++pass) {
       cheapest_parse(data, start, end, found, first, costs, &tokens);
-      SymbolCounts counts(m);
-      counts.add(tokens.data(), tokens.size());
-      costs.from_lengths(huffman_lengths(counts.literal_length, MAX_CODE_LENGTH),
-                         huffman_lengths(counts.position, MAX_CODE_LENGTH));
+      costs.from_tokens(tokens, m);
     }
     write_blocks(writer, tokens, m);
     if (lzh_encode_progress) *lzh_encode_progress += end - start;

@@ -20,12 +20,12 @@ const MethodParams *method_params(char letter);  // null for other letters
 extern thread_local std::atomic<uint64_t> *lzh_encode_progress;
 
 // How hard the encoder looks: tree nodes visited per position, the match
-// length that ends a search, and parses per chunk (each under the codes the
-// one before gave).
+// length that ends a search, and cheapest parses per chunk (each under the
+// codes the one before gave).
 struct Effort {
   unsigned depth, nice, passes;
 };
-constexpr Effort DEFAULT_EFFORT = {32, 128, 2}, BEST_EFFORT = {128, 256, 4};
+constexpr Effort DEFAULT_EFFORT = {32, 128, 1}, BEST_EFFORT = {128, 256, 3};
 
 // Compresses `size` bytes; the result is the member's compressed data.
 std::vector<uint8_t> lzh_encode(const uint8_t *data, size_t size, const MethodParams &method,
