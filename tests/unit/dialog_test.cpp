@@ -5,20 +5,7 @@
 
 namespace {
 
-class DialogTest : public SfxTest {
- protected:
-  // Runs the program; `steps` are done one per idle turn of the dialog.
-  int run_with(const std::string &tail, std::vector<std::function<void(HWND)>> steps) {
-    size_t next = 0;
-    posix::set_dialog_driver([steps, next](HWND dialog) mutable {
-      if (next >= steps.size()) return false;
-      steps[next++](dialog);
-      return true;
-    });
-    return run_program(tail);
-  }
-  static void press(HWND dialog, int id) { PostMessageA(dialog, WM_COMMAND, (WPARAM)id, 0); }
-};
+class DialogTest : public SfxTest {};
 
 TEST_F(DialogTest, WithoutTitleKeysBothBoxesKeepTheirCaptionsDisabled) {
   write_sfx({file_member("a.txt", "x")});

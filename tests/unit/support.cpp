@@ -138,6 +138,16 @@ void SfxTest::SetUp() {
   dialog_window = nullptr;
 }
 
+int SfxTest::run_with(const std::string &tail, std::vector<std::function<void(HWND)>> steps) {
+  size_t next = 0;
+  posix::set_dialog_driver([steps, next](HWND dialog) mutable {
+    if (next >= steps.size()) return false;
+    steps[next++](dialog);
+    return true;
+  });
+  return run_program(tail);
+}
+
 void SfxTest::fresh() {
   posix::reset();
   posix::set_drive_root(dir + "/drives");

@@ -4,6 +4,7 @@
 #pragma once
 #include <gtest/gtest.h>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 #include "archive_writer.h"
@@ -60,6 +61,9 @@ class SfxTest : public ::testing::Test {
   void write_sfx(const std::vector<TestMember> &members, HeaderBlockFields block = {});
   // Runs WinMain with the command line tail; the exit status or WinMain's result.
   int run_program(const std::string &tail);
+  // Runs the program; `steps` are done one per idle turn of its dialog.
+  int run_with(const std::string &tail, std::vector<std::function<void(HWND)>> steps);
+  static void press(HWND dialog, int id) { PostMessageA(dialog, WM_COMMAND, (WPARAM)id, 0); }
   // A stand-in as SetUp leaves it, and no destination tree, for another run.
   void fresh();
   // A fresh zero context for tests of single routines.
