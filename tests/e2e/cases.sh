@@ -122,15 +122,6 @@ chooser)
   cd "$WORK"
   diff -r in start/picked >/dev/null || fail "not extracted into the chosen directory: $(ls start start/picked)"
   ;;
-cancel_before_ok)
-  build
-  run_bg sfx.exe "-c"
-  wine_wait_window "$TITLE" >/dev/null || fail "no dialog"
-  escape_run
-  wait $pid
-  expect_status $? 0
-  [ ! -e "$DEST" ] || fail "something was extracted"
-  ;;
 cancel_during)
   head -c 600000000 /dev/zero > in/big.bin
   printf '$Flag=8192\r\n' > script.txt   # keep_controls: Cancel stays usable
