@@ -100,9 +100,10 @@ TEST_F(ArchiveTest, ScanErrorsStopTheRunWithOneMessage) {
   set_header_crc(lz5);
   outside[24] = 0xFF;                     // the first extended header runs past the header
   too_short[0] = 22, too_short[1] = 0;    // shorter than the fixed part: never read as one
-  Raw no_crc{"", "a.txt", '5', ""}, big{"", "big.bin", '5', ""};
+  Raw no_crc{"", "a.txt", '5', ""}, big{"", "big.bin", '5', ""}, past{"", "a.txt", '0', "x"};
   no_crc.header_crc = false;
   big.compressed = 1000000;
+  past.extra = {7, 0, 0x7F, 'a', 'b'};  // the last extended header claims the two bytes after the header
   const struct {
     std::vector<uint8_t> archive;
     uint32_t offset;
@@ -110,6 +111,7 @@ TEST_F(ArchiveTest, ScanErrorsStopTheRunWithOneMessage) {
   } rows[] = {
       {level, 0, "Bad header"}, {raw_archive({{"", "a.txt", '1', ""}}), 0, "Bad header"}, {lz5, 0, "Bad header"},
       {raw_archive({no_crc}), 0, "Bad header"}, {outside, 0, "Bad header"}, {too_short, 0, "Bad header"},
+      {raw_archive({past}), 0, "Bad header"},
       {raw_member(big), 0, "Unexpeted EOF"}, {raw_archive({}), 1u << 30, "Unexpeted EOF"},  // beyond the file
   };
   for (const auto &r : rows) {
