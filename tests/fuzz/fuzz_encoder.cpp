@@ -3,7 +3,8 @@
 // past the packed data.
 //
 // The input is a recipe, so that short inputs make long data with far
-// repeats: the first byte picks the method; then an op byte
+// repeats: the first byte picks the method (and with its top bit the best
+// effort); then an op byte
 //   below 0x80 copies the next op + 1 bytes;
 //   0x80-0xBF repeats earlier output from a distance of 1 to 65,536 (2 bytes)
 //     for 1 to 1,021 bytes (a length byte, times 4, plus 1);
@@ -52,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   char method = (char)('5' + data[0] % 3);
   const MethodParams &m = *method_params(method);
   std::vector<uint8_t> plain = expand(data + 1, size - 1, m.window);
-  std::vector<uint8_t> packed = lzh_encode(plain.data(), plain.size(), m);
+  std::vector<uint8_t> packed = lzh_encode(plain.data(), plain.size(), m, data[0] & 0x80 ? BEST_EFFORT : DEFAULT_EFFORT);
   packed.push_back(0xEE);  // the next header's first byte, which must stay unread
   std::string input = scratch_dir() + "/packed.bin", output = scratch_dir() + "/unpacked.bin";
   write_scratch(input, packed.data(), packed.size());

@@ -55,6 +55,8 @@ struct Token {
   uint16_t position;  // distance - 1, for matches
 };
 
+unsigned token_bytes(const Token &t) { return t.symbol < 256 ? 1 : t.symbol - 256 + MIN_MATCH; }
+
 struct Candidate {
   uint16_t length;
   uint16_t position;  // distance - 1
@@ -249,9 +251,11 @@ void write_block(BitWriter &w, const Token *tokens, unsigned count, const Symbol
 
 // Blocks end where new codes pay for their description: the tokens are taken
 // SPLIT_STEP at a time, and a step starts a new block when the two blocks
-// cost fewer bits than the one they would make together.
-void write_blocks(BitWriter &w, const std::vector<Token> &tokens, const MethodParams &m) {
-  size_t n = tokens.size(), from = 0, at = std::min(SPLIT_STEP, n);
+// cost fewer bits than the one they would make together. Returns the token
+// index each block starts at, and the end.
+std::vector<size_t> block_starts(const std::vector<Token> &tokens, const MethodParams &m) {
+  std::vector<size_t> starts = {0};
+  size_t n = tokens.size(), at = std::min(SPLIT_STEP, n);
   SymbolCounts block(m);
   block.add(tokens.data(), at);
   size_t bits = block_bits(block, m);
@@ -262,15 +266,25 @@ void write_blocks(BitWriter &w, const std::vector<Token> &tokens, const MethodPa
     SymbolCounts joined = block;
     joined.add(step);
     size_t step_bits = block_bits(step, m), joined_bits = block_bits(joined, m);
-    if (next - from > MAX_BLOCK_SYMBOLS || bits + step_bits < joined_bits) {
-      write_block(w, tokens.data() + from, (unsigned)(at - from), block, m);
-      from = at, block = step, bits = step_bits;
+    if (next - starts.back() > MAX_BLOCK_SYMBOLS || bits + step_bits < joined_bits) {
+      starts.push_back(at);
+      block = step, bits = step_bits;
     } else {
       block = joined, bits = joined_bits;
     }
     at = next;
   }
-  write_block(w, tokens.data() + from, (unsigned)(n - from), block, m);
+  starts.push_back(n);
+  return starts;
+}
+
+void write_blocks(BitWriter &w, const std::vector<Token> &tokens, const MethodParams &m) {
+  std::vector<size_t> starts = block_starts(tokens, m);
+  for (size_t b = 0; b + 1 < starts.size(); ++b) {
+    SymbolCounts counts(m);
+    counts.add(tokens.data() + starts[b], starts[b + 1] - starts[b]);
+    write_block(w, tokens.data() + starts[b], (unsigned)(starts[b + 1] - starts[b]), counts, m);
+  }
 }
 
 // Bytes that match at a and b, at most limit, compared eight at a time.
@@ -384,8 +398,9 @@ struct CostModel {
 
 // The cheapest parse of data[start, end) under `costs`, found backwards: the
 // cost of the rest from each position is known before the position itself.
+// first[i]..first[i + 1] are the candidates of position start + i in found.
 void cheapest_parse(const uint8_t *data, size_t start, size_t end, const std::vector<Candidate> &found,
-                    const std::vector<uint32_t> &first, const CostModel &costs, std::vector<Token> *out) {
+                    const uint32_t *first, const CostModel &costs, std::vector<Token> *out) {
   size_t n = end - start;
   std::vector<uint32_t> cost(n + 1, 0);
   std::vector<Token> choice(n);
@@ -400,7 +415,10 @@ void cheapest_parse(const uint8_t *data, size_t start, size_t end, const std::ve
       // The cheapest length of this candidate first, in a loop without
       // branches the compiler can vectorise, then where it is.
       uint32_t cheapest = UINT32_MAX;
-      for (unsigned len = from; len <= c.length; ++len) cheapest = std::min(cheapest, length_cost[len] + rest[len]);
+      // A match that runs past `end` (a block's, inside its chunk) ends there.
+      unsigned longest = (unsigned)std::min<size_t>(c.length, n - i);
+      if (longest < from) break;
+      for (unsigned len = from; len <= longest; ++len) cheapest = std::min(cheapest, length_cost[len] + rest[len]);
       uint32_t total = cheapest + costs.position[position_symbol(c.position)];
       if (total < best) {
         unsigned len = from;
@@ -415,7 +433,7 @@ void cheapest_parse(const uint8_t *data, size_t start, size_t end, const std::ve
   out->clear();
   for (size_t i = 0; i < n;) {
     out->push_back(choice[i]);
-    i += choice[i].symbol < 256 ? 1 : choice[i].symbol - 256 + MIN_MATCH;
+    i += token_bytes(choice[i]);
   }
 }
 
@@ -433,6 +451,25 @@ void longest_parse(const uint8_t *data, size_t start, size_t end, const std::vec
       out->push_back({data[start + i++], 0});
     }
   }
+}
+
+// Each block parsed again under its own codes, which fit it better than the
+// chunk's that its tokens were chosen under.
+void parse_blocks_again(const uint8_t *data, size_t start, const std::vector<Candidate> &found,
+                        const std::vector<uint32_t> &first, const MethodParams &m, std::vector<Token> *tokens) {
+  std::vector<size_t> starts = block_starts(*tokens, m);
+  std::vector<Token> parsed, block;
+  size_t at = 0;  // the block's first byte, from start
+  for (size_t b = 0; b + 1 < starts.size(); ++b) {
+    size_t bytes = 0;
+    for (size_t t = starts[b]; t < starts[b + 1]; ++t) bytes += token_bytes((*tokens)[t]);
+    CostModel costs;
+    costs.from_tokens(std::vector<Token>(tokens->begin() + starts[b], tokens->begin() + starts[b + 1]), m);
+    cheapest_parse(data, start + at, start + at + bytes, found, first.data() + at, costs, &block);
+    parsed.insert(parsed.end(), block.begin(), block.end());
+    at += bytes;
+  }
+  tokens->swap(parsed);
 }
 
 }  // namespace
@@ -492,8 +529,9 @@ std::vector<uint8_t> huffman_lengths(const std::vector<uint32_t> &freq_in, unsig
 // then the cheapest parse is found `passes` times, first under the codes of
 // the previous chunk (for the first, of its longest-match parse), then under
 // the codes the last parse gave; the tokens are then cut into blocks where new
-// codes pay. Inside a match of the effort's nice length or more no further
-// matches are gathered.
+// codes pay, each block is parsed again under its own codes `block_passes`
+// times, and the tokens are cut again. Inside a match of the effort's nice
+// length or more no further matches are gathered.
 thread_local std::atomic<uint64_t> *lzh_encode_progress = nullptr;
 
 std::vector<uint8_t> lzh_encode(const uint8_t *data, size_t size, const MethodParams &m, const Effort &effort) {
@@ -526,9 +564,10 @@ std::vector<uint8_t> lzh_encode(const uint8_t *data, size_t size, const MethodPa
       costs.from_tokens(tokens, m);
     }
     for (unsigned pass = 0; pass < effort.passes; ++pass) {
-      cheapest_parse(data, start, end, found, first, costs, &tokens);
+      cheapest_parse(data, start, end, found, first.data(), costs, &tokens);
       costs.from_tokens(tokens, m);
     }
+    for (unsigned pass = 0; pass < effort.block_passes; ++pass) parse_blocks_again(data, start, found, first, m, &tokens);
     write_blocks(writer, tokens, m);
     if (lzh_encode_progress) *lzh_encode_progress += end - start;
     start = end;

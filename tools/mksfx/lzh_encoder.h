@@ -20,12 +20,12 @@ const MethodParams *method_params(char letter);  // null for other letters
 extern thread_local std::atomic<uint64_t> *lzh_encode_progress;
 
 // How hard the encoder looks: tree nodes visited per position, the match
-// length that ends a search, and cheapest parses per chunk (each under the
-// codes the one before gave).
+// length that ends a search, cheapest parses per chunk (each under the codes
+// the one before gave), then parses of each block under its own codes.
 struct Effort {
-  unsigned depth, nice, passes;
+  unsigned depth, nice, passes, block_passes;
 };
-constexpr Effort DEFAULT_EFFORT = {32, 128, 1}, BEST_EFFORT = {128, 256, 3};
+constexpr Effort DEFAULT_EFFORT = {32, 128, 1, 0}, BEST_EFFORT = {128, 256, 1, 2};
 
 // Compresses `size` bytes; the result is the member's compressed data.
 std::vector<uint8_t> lzh_encode(const uint8_t *data, size_t size, const MethodParams &method,
