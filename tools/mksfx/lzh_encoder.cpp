@@ -385,9 +385,9 @@ struct CostModel {
       position[s] = code + (s > 1 ? s - 1 : 0);
     }
   }
-  void from_tokens(const std::vector<Token> &tokens, const MethodParams &m) {
+  void from_tokens(const Token *tokens, size_t count, const MethodParams &m) {
     SymbolCounts counts(m);
-    counts.add(tokens.data(), tokens.size());
+    counts.add(tokens, count);
     from_lengths(huffman_lengths(counts.literal_length, MAX_CODE_LENGTH),
                  huffman_lengths(counts.position, MAX_CODE_LENGTH));
   }
@@ -464,7 +464,7 @@ void parse_blocks_again(const uint8_t *data, size_t start, const std::vector<Can
     size_t bytes = 0;
     for (size_t t = starts[b]; t < starts[b + 1]; ++t) bytes += token_bytes((*tokens)[t]);
     CostModel costs;
-    costs.from_tokens(std::vector<Token>(tokens->begin() + starts[b], tokens->begin() + starts[b + 1]), m);
+    costs.from_tokens(tokens->data() + starts[b], starts[b + 1] - starts[b], m);
     cheapest_parse(data, start + at, start + at + bytes, found, first.data() + at, costs, &block);
     parsed.insert(parsed.end(), block.begin(), block.end());
     at += bytes;
@@ -561,11 +561,11 @@ std::vector<uint8_t> lzh_encode(const uint8_t *data, size_t size, const MethodPa
     first[end - start] = (uint32_t)found.size();
     if (start == 0) {
       longest_parse(data, start, end, found, first, &tokens);
-      costs.from_tokens(tokens, m);
+      costs.from_tokens(tokens.data(), tokens.size(), m);
     }
     for (unsigned pass = 0; pass < effort.passes; ++pass) {
       cheapest_parse(data, start, end, found, first.data(), costs, &tokens);
-      costs.from_tokens(tokens, m);
+      costs.from_tokens(tokens.data(), tokens.size(), m);
     }
     for (unsigned pass = 0; pass < effort.block_passes; ++pass) parse_blocks_again(data, start, found, first, m, &tokens);
     write_blocks(writer, tokens, m);
