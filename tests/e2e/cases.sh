@@ -91,9 +91,9 @@ auto_start)
   [ "$(stat -c %Y "$DEST/docs/numbers.txt")" = "$(stat -c %Y in/docs/numbers.txt)" ] || fail "time not restored"
   expect_boxes
   "$MKSFX" --extract sfx.exe -C native >/dev/null || fail "mksfx --extract failed"
-  times() { (cd "$1" && find . -type f -printf '%p %T@\n' | sort); }
+  file_times() { (cd "$1" && find . -type f -printf '%p %T@\n' | sort); }
   diff -r "$DEST" native >/dev/null || fail "mksfx --extract gave another tree"
-  [ "$(times "$DEST")" = "$(times native)" ] || fail "mksfx --extract: $(diff <(times "$DEST") <(times native) | head -3)"
+  [ "$(file_times "$DEST")" = "$(file_times native)" ] || fail "mksfx --extract: $(diff <(file_times "$DEST") <(file_times native) | head -3)"
   ;;
 chooser)
   # Reference opens the directory chooser in the working directory, whose one
