@@ -5,12 +5,24 @@
 // path or a directory macro), and even then only on the stand-in's drives,
 // never elsewhere on the host; a run that returns has given back every
 // memory block, atom and packed parameter and closed every registry key.
-#include "fuzz_support.h"
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 #include <vector>
+#include "posix/harness.h"
+#include "startup/startup.h"
 
 namespace fs = std::filesystem;
+
+// Scratch files in memory-backed /dev/shm.
+static const std::string &scratch_dir() {
+  static std::string dir = [] {
+    char templ[] = "/dev/shm/sfxfuzz-XXXXXX";
+    return std::string(mkdtemp(templ) ? templ : "/tmp");
+  }();
+  return dir;
+}
 
 static bool named_by_member() {
   const char *p = ctx ? ctx->member_path : "";
@@ -33,12 +45,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   file[512 + 601] = data[0];  // flags
   file[512 + 602] = data[1];  // restore attributes
   file.insert(file.end(), data + 2, data + size);
-  write_scratch(sfx, file.data(), file.size());
-  fresh_context(sfx);
+  FILE *f = fopen(sfx.c_str(), "wb");
+  if (!f || fwrite(file.data(), 1, file.size(), f) != file.size()) abort();
+  fclose(f);
+  posix::reset();
+  posix::set_drive_root(drives);
+  posix::set_module_path(sfx);
   posix::set_code_page(data[0] & 0x80 ? 932 : 1252);  // a flag bit the program never reads
-  fs::create_directories(drives + "/D");
-  LocalFree(ctx);
+  // The program's process-wide settings outlive a run; each input starts clean.
+  win32s_host = auto_start = overwrite_all = keep_controls = ask_class = dir_from_command_line = 0;
+  keep_newer = 1;
+  dialog_window = nullptr;
   ctx = nullptr;
+  fs::create_directories(drives + "/D");
   posix::set_write_guard([&](const std::string &host) {
     std::string path = fs::path(host).lexically_normal().string();
     while (path.size() > 1 && path.back() == '/') path.pop_back();

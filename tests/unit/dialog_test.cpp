@@ -46,13 +46,6 @@ TEST_F(DialogTest, ChooserPathWithSpaceIsQuotedAndOkStripsTheQuotes) {
   EXPECT_EQ(r.max_file, (DWORD)MAX_PATH);
 }
 
-TEST_F(DialogTest, CancelBeforeOkEndsWithZero) {
-  write_sfx({file_member("a.txt", "x")});
-  EXPECT_EQ(run_with("", {[&](HWND d) { press(d, IDCANCEL); }}), 0);
-  EXPECT_EQ(run_with("", {[&](HWND d) { PostMessageA(d, WM_CLOSE, 0, 0); }}), 0);
-  EXPECT_FALSE(exists(dest));
-}
-
 // Whenever OK cannot lead to extraction, the user gets the dialog back (the
 // stand-in's user then gives up with Cancel), or the run ends with a message.
 // A directory the stub refused is never used, nor silently swapped for

@@ -25,15 +25,3 @@ uint32_t PeImage::directory_rva(int index) const {
   size_t dirs = optional + (magic == 0x10B ? 96 : 112);
   return u32(dirs + 8u * (unsigned)index);
 }
-
-std::vector<std::string> PeImage::imported_dlls() const {
-  std::vector<std::string> names;
-  size_t at = rva_to_offset(directory_rva(1));
-  for (; at && u32(at + 12); at += 20) {
-    size_t name = rva_to_offset(u32(at + 12));
-    std::string n;
-    while (name && bytes[name]) n += (char)bytes[name++];
-    names.push_back(n);
-  }
-  return names;
-}

@@ -1,5 +1,5 @@
-// Reads what the tests need out of a PE image: headers, sections and imported
-// DLL names. Independent of the build's own tools.
+// Reads what the tests need out of a PE image: headers, sections and data
+// directories. Independent of the build's own tools.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -15,5 +15,4 @@ struct PeImage {
   uint32_t u32(size_t at) const { return u16(at) | (uint32_t)u16(at + 2) << 16; }
   size_t rva_to_offset(uint32_t rva) const;  // 0 when outside every section
   uint32_t directory_rva(int index) const;
-  std::vector<std::string> imported_dlls() const;
 };

@@ -75,28 +75,15 @@ TEST_F(ShellTest, Win32sWritesTheExtensionsSection) {
   EXPECT_FALSE(posix::ini_get("Extensions", "", &value));
 }
 
-TEST_F(ShellTest, AskedQuestionNoOrClosedSkipsTheLine) {
-  std::string script =
-      "$ClassTitle=Register\r\n$AskRegist=\r\n$Class=.a,Alpha,viewer.exe,AFile\r\n"
-      "$Class=.b,Beta,viewer.exe,BFile\r\n$Class=.c,Gamma,viewer.exe,CFile\r\n";
-  posix::queue_answer(IDNO);
-  posix::queue_answer(IDCANCEL);  // closed without an answer
-  posix::queue_answer(IDYES);
-  install(script);
-  EXPECT_EQ(reg(".a"), "(none)");
-  EXPECT_EQ(reg(".b"), "(none)");
-  EXPECT_EQ(reg(".c"), "CFile");
-  ASSERT_EQ(posix::message_boxes().size(), 3u);
-  EXPECT_EQ(posix::message_boxes()[0].text, "\"Alpha\" Set Class?");
-  EXPECT_EQ(posix::message_boxes()[0].style, 0x2024u);
-}
-
-// What each script registers (or not): key, then its default value.
+// What each script registers (or not): key, then its default value; and the
+// questions asked, answered in turn.
 TEST_F(ShellTest, WhatAScriptRegisters) {
   const std::string key60(60, 'F'), p = win(dest) + "\\viewer.exe";
   const struct {
     std::string script;
     std::vector<std::pair<std::string, std::string>> values;
+    std::vector<int> answers = {};
+    std::vector<std::string> questions = {};
   } rows[] = {
       {"$ClassTitle=Register\r\n$Class=.TXT,Text document,viewer.exe,TxtFile\r\n",
        {{".txt", "TxtFile"}, {".TXT", "TxtFile"},  // keys are found whatever their case
@@ -110,10 +97,17 @@ TEST_F(ShellTest, WhatAScriptRegisters) {
         {key60 + "\\shell\\open\\command", "\"" + p + "\" \"%1\""}}},
       {"$ClassTitle=R\r\n$Class=.m,Missing,not there.exe,MFile\r\n",
        {{"MFile\\DefaultIcon", win(dest) + "\\not there.exe,0"}}},  // a missing program keeps its long path
+      {"$ClassTitle=R\r\n$AskRegist=\r\n$Class=.a,Alpha,viewer.exe,AFile\r\n$Class=.b,Beta,viewer.exe,BFile\r\n"
+       "$Class=.c,Gamma,viewer.exe,CFile\r\n",
+       {{".a", "(none)"}, {".b", "(none)"}, {".c", "CFile"}},
+       {IDNO, IDCANCEL, IDYES},  // No, closed without an answer, Yes
+       {"\"Alpha\" Set Class?", "\"Beta\" Set Class?", "\"Gamma\" Set Class?"}},
   };
   for (const auto &r : rows) {
     fresh();
+    for (int answer : r.answers) posix::queue_answer(answer);
     EXPECT_EQ(install(r.script), 1);
+    EXPECT_EQ(box_texts(), r.questions);
     for (const auto &[key, value] : r.values) EXPECT_EQ(reg(key), value) << r.script << " " << key;
     ASSERT_EQ(posix::broadcasts().size(), 1u);  // one per run, acted on or not
     EXPECT_EQ(posix::broadcasts()[0].message, (UINT)WM_WININICHANGE);
