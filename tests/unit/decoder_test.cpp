@@ -1,7 +1,6 @@
 // The bit reader, the decode-table builder and the block decoder, on
-// hand-made streams whose expected output is worked out by hand.
-#include <cstring>
-#include "bit_writer.h"
+// hand-made streams whose expected output is worked out by hand; and the
+// progress step: the percentage shown, and Cancel seen between writes.
 #include "lzh_encoder.h"
 #include "support.h"
 #include "archive/archive.h"
@@ -9,6 +8,19 @@
 #include "startup/startup.h"
 
 namespace {
+
+// A most-significant-bit-first writer for hand-made streams.
+struct BitWriter {
+  std::vector<uint8_t> bytes;
+  unsigned count = 0;
+  BitWriter &put(uint32_t value, unsigned bits) {
+    for (unsigned i = bits; i-- > 0; ++count) {
+      if (count % 8 == 0) bytes.push_back(0);
+      if (value >> i & 1) bytes.back() |= (uint8_t)(0x80 >> count % 8);
+    }
+    return *this;
+  }
+};
 
 struct DecodeOutcome {
   int status;  // ExitProcess status, -1 when the decoder returned
@@ -29,14 +41,11 @@ class DecoderTest : public SfxTest {
                        uint32_t compressed_size = 0xFFFFFFFF) {
     write_file(dir + "/in.bin", compressed);
     if (compressed_size == 0xFFFFFFFF) compressed_size = (uint32_t)compressed.size();
-    uint8_t header[32] = {};
-    memcpy(header + 2, "-lh?-", 5);
-    header[HDR_METHOD_LETTER] = (uint8_t)method;
-    for (int i = 0; i < 4; ++i) {
-      header[7 + i] = (uint8_t)(compressed_size >> 8 * i);
-      header[11 + i] = (uint8_t)(size >> 8 * i);
-    }
-    ctx->header_buffer = header;
+    std::vector<uint8_t> header = {0, 0, '-', 'l', 'h', (uint8_t)method, '-'};
+    put32(header, compressed_size);
+    put32(header, size);
+    header.resize(32);
+    ctx->header_buffer = header.data();
     ctx->archive_file = _lopen((dir + "/in.bin").c_str(), OF_READ);
     lstrcpyA(ctx->target_path, output.c_str());
     ctx->output_file = CreateFileA(output.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -84,7 +93,7 @@ TEST_F(DecoderTest, LiteralAndOverlappingMatchAtDistanceOne) {
   for (const auto &[method, size] : {std::pair<char, uint32_t>{'4', 11}, {'5', 11}, {'6', 5}}) {
     BitWriter w = two_symbol_block(2, method == '6' ? 5 : 4);
     w.put(0, 1).put(1, 1);
-    DecodeOutcome o = decode(method, w.bytes(), size);
+    DecodeOutcome o = decode(method, w.bytes, size);
     EXPECT_EQ(o.status, -1);
     EXPECT_EQ(o.text, std::string(11, 'A')) << method;
   }
@@ -103,7 +112,7 @@ TEST_F(DecoderTest, SixteenBitCodesDecodeLikeAnyOther) {
   w.put(0b11110, 5).put(0b11111, 5).put(0b11111, 5);      // 'o': 15 bits, 'p' and 'q': 16
   w.put(0, 4).put(0, 4);                                  // position code: single symbol 0
   w.put(0, 1).put(0xFFFF, 16).put(0xFFFE, 16).put(0b10, 2);
-  DecodeOutcome o = decode('5', w.bytes(), 4);
+  DecodeOutcome o = decode('5', w.bytes, 4);
   EXPECT_EQ(o.status, -1);
   EXPECT_EQ(o.text, "aqpb");
 }
@@ -111,7 +120,7 @@ TEST_F(DecoderTest, SixteenBitCodesDecodeLikeAnyOther) {
 TEST_F(DecoderTest, BlockSizeZeroMeans65536AndTheTailReadsAsZeroBits) {
   BitWriter w;
   w.put(0, 16).put(0, 5).put(0, 5).put(0, 9).put('A', 9).put(0, 4).put(0, 4);
-  DecodeOutcome o = decode('5', w.bytes(), 70000);
+  DecodeOutcome o = decode('5', w.bytes, 70000);
   EXPECT_EQ(o.status, -1);
   std::string out = o.text;
   ASSERT_EQ(out.size(), 70000u);
@@ -135,7 +144,7 @@ TEST_F(DecoderTest, UnusableTablesInTheStreamAreBadTables) {
   const std::pair<char, BitWriter *> rows[] = {
       {'5', &literal}, {'5', &code_length}, {'5', &position}, {'7', &zeros}, {'7', &complete}};
   for (const auto &[method, w] : rows) {
-    EXPECT_EQ(decode(method, w->bytes(), 10).status, 1);
+    EXPECT_EQ(decode(method, w->bytes, 10).status, 1);
     EXPECT_EQ(last_box_text(), "\"" + sfx_path + "\" Bad table");
     EXPECT_FALSE(exists(output));
   }
@@ -149,6 +158,22 @@ TEST_F(DecoderTest, TruncatedDataGivesReadErrorAndDeletesOutput) {
   EXPECT_EQ(last_box_text(), "\"" + sfx_path + "\" Read ERROR");
   EXPECT_EQ(ctx->abort_flag, 1);
   EXPECT_FALSE(exists(output));
+}
+
+TEST(Progress, PercentagesRoundDownAndAnEmptyTotalIsDone) {
+  const DWORD rows[][3] = {{999, 1000, 99}, {1000, 1000, 100}, {149, 150, 100}, {0, 50, 100},
+                           {100, 250, 50},  {65536, 150000, 43}, {5, 0, 0},  {0xFFFFFFFFu, 200, 100}};
+  for (const auto &r : rows) EXPECT_EQ(progress_percent(r[0], r[1]), r[2]) << r[0] << " of " << r[1];
+}
+
+class OutputTest : public SfxTest {};
+
+TEST_F(OutputTest, ProgressShowsTextAndCancelEndsTheRun) {
+  make_context();
+  show_progress(100, 250);  // no dialog: nothing to show, no harm
+  ctx->cancel_requested = 1;
+  EXPECT_EQ(posix::run([] { show_progress(1, 2); }), 1);
+  EXPECT_TRUE(posix::message_boxes().empty());
 }
 
 }  // namespace

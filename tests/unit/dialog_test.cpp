@@ -9,20 +9,16 @@ class DialogTest : public SfxTest {};
 
 TEST_F(DialogTest, WithoutTitleKeysBothBoxesKeepTheirCaptionsDisabled) {
   write_sfx({file_member("a.txt", "x")});
-  posix::Control start, cls, directory;
+  std::vector<posix::Control> seen;
   run_with("", {[&](HWND d) {
-                  start = *posix::control(IDC_START_MENU);
-                  cls = *posix::control(IDC_SET_CLASS);
-                  directory = *posix::control(IDC_DIRECTORY);
-                  press(d, IDCANCEL);
-                }});
-  EXPECT_EQ(start.text, "&Start Menu");
-  EXPECT_FALSE(start.enabled);
-  EXPECT_EQ(start.check, 0u);
-  EXPECT_EQ(cls.text, "Set Cl&ass");
-  EXPECT_FALSE(cls.enabled);
-  EXPECT_EQ(directory.limit, 255);  // the most install_dir holds
-  EXPECT_EQ(posix::control(IDC_DIRECTORY), nullptr);  // the dialog is gone
+             for (int id : {IDC_START_MENU, IDC_SET_CLASS, IDC_DIRECTORY}) seen.push_back(*posix::control(id));
+             press(d, IDCANCEL);
+           }});
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0].text, "&Start Menu");
+  EXPECT_EQ(seen[1].text, "Set Cl&ass");
+  EXPECT_FALSE(seen[0].enabled || seen[1].enabled || seen[0].check);
+  EXPECT_EQ(seen[2].limit, 255);  // the most install_dir holds
 }
 
 TEST_F(DialogTest, ChooserPathWithSpaceIsQuotedAndOkStripsTheQuotes) {

@@ -47,9 +47,9 @@ class ShellTest : public SfxTest {
     return posix::reg_get(HKEY_CLASSES_ROOT, key, "", &value) ? value : "(none)";
   }
   std::string program() { return posix::host_path((dest + "/viewer.exe").c_str()); }
-  void expect_released() {
+  void expect_released(int global_blocks = 0) {
     EXPECT_EQ(posix::live_atoms(), 0);
-    EXPECT_EQ(posix::live_global_blocks(), 0);
+    EXPECT_EQ(posix::live_global_blocks(), global_blocks);
     EXPECT_EQ(posix::live_packed_params(), 0);
     EXPECT_EQ(posix::open_key_count(), 0);
   }
@@ -132,46 +132,44 @@ TEST_F(ShellTest, GroupCommandTextWithAndWithoutIcon) {
   expect_released();
 }
 
-TEST_F(ShellTest, StartsProgramManagerWhenNoneIsThere) {
-  install("$GroupTitle=Start\r\n$Group=G,T,viewer.exe\r\n");
-  EXPECT_EQ(posix::created_processes(), std::vector<std::string>{"PROGMAN.EXE"});
-}
-
-TEST_F(ShellTest, SilentServerTimesOutAndTheCommandStillRuns) {
-  FakeProgman mute;
-  mute.answers = false;
-  mute.install();
+// Program Manager missing, its action switched off, mute, or taking a
+// command it never acknowledges: the run goes on, the rest of the step still
+// runs, and a conversation begun is ended.
+TEST_F(ShellTest, ProgramManagerMissingOffMuteOrSilentNeverStopsTheRest) {
+  const struct {
+    const char *why;
+    bool window, answers, acknowledges;
+    std::string group_title;
+    std::vector<int> initiates_commands_terminates;
+    std::vector<std::string> started;
+  } rows[] = {
+      {"none there", false, true, true, "Start", {0, 0, 0}, {"PROGMAN.EXE"}},
+      {"action off", true, true, true, "Start,0", {0, 0, 0}, {}},
+      {"mute", true, false, true, "Start", {1, 0, 0}, {}},
+      {"never acknowledges", true, true, false, "Start", {1, 1, 1}, {}},
+  };
   HeaderBlockFields block;
   block.run_command = "viewer.exe";
-  EXPECT_EQ(install("$GroupTitle=Start\r\n$Group=G,T,viewer.exe\r\n$ClassTitle=R\r\n"
-                    "$Class=.v,V,viewer.exe,VFile\r\n",
-                    block),
-            1);
-  EXPECT_EQ(mute.initiates, 1);
-  EXPECT_EQ(reg(".v"), "VFile");  // the rest of the step ran
-  EXPECT_EQ(posix::shell_executes().size(), 1u);
-  expect_released();
-}
-
-// A server that takes the command but never acknowledges it is told the
-// conversation is over when the wait ends.
-TEST_F(ShellTest, UnacknowledgedCommandIsTerminatedWhenTheWaitEnds) {
-  FakeProgman stuck;
-  stuck.acknowledges_commands = false;
-  stuck.install();
-  EXPECT_EQ(install("$GroupTitle=Start\r\n$Group=G,T,viewer.exe\r\n"), 1);
-  MSG m;  // what the run left posted reaches its window
-  while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
-  EXPECT_EQ(stuck.commands.size(), 1u);
-  EXPECT_EQ(stuck.terminates, 1);
-}
-
-TEST_F(ShellTest, GroupActionOffMeansNoConversation) {
   FakeProgman progman;
-  progman.install();
-  install("$GroupTitle=Start,0\r\n$Group=G,T,viewer.exe\r\n");
-  EXPECT_EQ(progman.initiates, 0);
-  EXPECT_TRUE(posix::created_processes().empty());
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.why);
+    fresh();
+    progman = {};
+    progman.answers = r.answers, progman.acknowledges_commands = r.acknowledges;
+    if (r.window) progman.install();
+    EXPECT_EQ(install("$GroupTitle=" + r.group_title + "\r\n$Group=G,T,viewer.exe\r\n$ClassTitle=R\r\n"
+                      "$Class=.v,V,viewer.exe,VFile\r\n",
+                      block),
+              1);
+    MSG m;  // what the run left posted reaches its window
+    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+    EXPECT_EQ(std::vector<int>({progman.initiates, (int)progman.commands.size(), progman.terminates}),
+              r.initiates_commands_terminates);
+    EXPECT_EQ(posix::created_processes(), r.started);
+    EXPECT_EQ(reg(".v"), "VFile");
+    EXPECT_EQ(posix::shell_executes().size(), 1u);
+    expect_released(r.acknowledges ? 0 : 1);  // an unanswered command may still be read by its server
+  }
 }
 
 }  // namespace
