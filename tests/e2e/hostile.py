@@ -17,17 +17,15 @@ def crc16(data, crc=0):
 
 
 def member(name, data=b'', method=b'0', directory=b''):
-    h = bytearray(b'\0\0-lh' + method + b'-')
-    h += struct.pack('<III', len(data), len(data), 1000000000)
-    h += bytes([0x20, 2]) + struct.pack('<H', crc16(data)) + b'W'
-    h += struct.pack('<HB', 5, 0)
-    crc_at = len(h)
-    h += b'\0\0' + struct.pack('<HB', 3 + len(name), 1) + name
+    """A level-2 member: header CRC first, then name and directory."""
+    ext = struct.pack('<HB', 3 + len(name), 1) + name
     if directory:
-        h += struct.pack('<HB', 3 + len(directory), 2) + directory
-    h += b'\0\0'
+        ext += struct.pack('<HB', 3 + len(directory), 2) + directory
+    h = bytearray(b'\0\0-lh' + method + b'-' + struct.pack('<III', len(data), len(data), 1000000000) +
+                  bytes([0x20, 2]) + struct.pack('<H', crc16(data)) + b'W' +
+                  struct.pack('<HBH', 5, 0, 0) + ext + b'\0\0')
     struct.pack_into('<H', h, 0, len(h))
-    struct.pack_into('<H', h, crc_at, crc16(h))
+    struct.pack_into('<H', h, 27, crc16(h))
     return bytes(h) + data
 
 

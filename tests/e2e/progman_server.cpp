@@ -1,7 +1,7 @@
 // A stand-in Program Manager for the Wine cases: a window of class "Progman"
 // that accepts the "PROGMAN" conversation, writes each command it is sent to
-// the file named on its command line, acknowledges it and ends when the
-// client terminates.
+// the file named on its command line and acknowledges it; the case stops it
+// by process id.
 #include <windows.h>
 #include <dde.h>
 #include <stdio.h>
@@ -27,9 +27,6 @@ static LRESULT CALLBACK server_proc(HWND self, UINT message, WPARAM wparam, LPAR
   }
   case WM_DDE_TERMINATE:
     PostMessageA((HWND)wparam, WM_DDE_TERMINATE, (WPARAM)self, 0);
-    return 0;
-  case WM_CLOSE:
-    PostQuitMessage(0);
     return 0;
   }
   return DefWindowProcA(self, message, wparam, lparam);

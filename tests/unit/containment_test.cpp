@@ -30,14 +30,18 @@ TEST_F(ContainmentTest, NothingClimbsOutAndOtherArchiversEntriesLandWhereTheySay
       {"", "plaindir", 'd', ""},                       // a directory entry without a separator
       {"", "link|../../target", 'd', ""},              // LHa for UNIX: a symbolic link
       {"", "after.txt", '0', "c"},
+      {"", "Long Folder/readme.first.txt", '0', "r"},
   };
-  for (DWORD component : {255u, 12u}) {
+  // Long names; 8.3 names on a volume that says so, and on one that cannot be
+  // asked. The confirmed directory keeps its long name.
+  for (DWORD component : {255u, 12u, 0u}) {
     SCOPED_TRACE(component);
     fresh();
     posix::set_max_component_length(component);
     write_sfx(raw_archive(members));
-    std::string inside = dest + "/deep/er";
-    EXPECT_EQ(run_program("-n " + inside), 1);
+    std::string inside = dest + "/deep/er with a long name";
+    EXPECT_EQ(run_program("-n \"" + inside + "\""), 1);
+    EXPECT_EQ(read_text(inside + (component == 255 ? "/Long Folder/readme.first.txt" : "/Long_Fol/readme_f.txt")), "r");
     EXPECT_EQ(box_texts(), std::vector<std::string>{});
     EXPECT_EQ(written_outside(inside), std::vector<std::string>{});
     EXPECT_EQ(read_text(inside + "/docs/img/a.bmp"), "a");
@@ -49,7 +53,7 @@ TEST_F(ContainmentTest, NothingClimbsOutAndOtherArchiversEntriesLandWhereTheySay
       files += e.is_regular_file();
       links += e.path().filename().string().find("link") == 0;
     }
-    EXPECT_EQ(files, 8u);
+    EXPECT_EQ(files, 9u);
     EXPECT_EQ(links, 0u);
   }
 }

@@ -77,10 +77,8 @@ TEST_F(MksfxTest, ArchivesOfJlhaExtractByteExactThroughTheStub) {
     std::string archive = dir + "/j" + method + ".lzh";
     ASSERT_EQ(shell("cd " + in + " && jlha a2qo" + method + " " + archive + " *"), 0) << output;
     ASSERT_EQ(shell("lhasa t " + archive), 0) << output;
-    std::vector<uint8_t> bytes = read_file(archive);
-    std::string tag = std::string("-lh") + method + "-";
-    ASSERT_NE(std::search(bytes.begin(), bytes.end(), tag.begin(), tag.end()), bytes.end());
-    write_sfx(bytes);
+    ASSERT_EQ(shell("grep -qa -- -lh" + std::string(1, method) + "- " + archive), 0) << "jlha used another method";
+    write_sfx(read_file(archive));
     fresh();
     ASSERT_EQ(run_program("-n " + dest), 1) << last_box_text();
     EXPECT_EQ(shell("diff -r " + in + " " + dest), 0) << output;
@@ -187,12 +185,9 @@ TEST_F(MksfxTest, HeaderBlockFieldsLandAtTheirOffsets) {
   std::vector<uint8_t> stub = read_file(SFX_DIST_DIR "/sfxstub32.exe"), b = read_file(out);
   uint32_t offset = read_u32(&b[512]);
   EXPECT_EQ(offset, stub.size());
-  EXPECT_EQ(std::string((char *)&b[516]), "Title");
-  EXPECT_EQ(std::string((char *)&b[557]), "Where");
-  EXPECT_EQ(std::string((char *)&b[598]), "%WinDir%\\App");
-  EXPECT_EQ(std::string((char *)&b[854]), "app.exe");
-  EXPECT_EQ(b[1113], 0x0F);
-  EXPECT_EQ(b[1114], '/');
+  EXPECT_EQ(std::vector<std::string>({(char *)&b[516], (char *)&b[557], (char *)&b[598], (char *)&b[854]}),
+            (std::vector<std::string>{"Title", "Where", "%WinDir%\\App", "app.exe"}));
+  EXPECT_EQ(std::vector<int>({b[1113], b[1114]}), std::vector<int>({0x0F, '/'}));  // flags, restore attributes
   EXPECT_TRUE(std::equal(stub.begin() + 1115, stub.end(), b.begin() + 1115));  // the rest of the stub untouched
   EXPECT_EQ(shell(mksfx + " --test " + out), 0);  // the integrity sum included
 }
@@ -203,7 +198,6 @@ TEST_F(MksfxTest, ErrorsNameTheProblemAndLeaveNoOutput) {
   write_text(dir + "/\xE6\x97\xA5.txt", "a kanji");
   std::string deep = dir + "/deep";
   fs::create_directories(deep);
-  write_text(deep + "/" + std::string(200, 'n'), "x");
   fs::create_directories(deep + "/" + std::string(60, 'd'));
   write_text(deep + "/" + std::string(60, 'd') + "/" + std::string(199, 'n'), "x");
   fs::create_directories(dir + "/twin");

@@ -8,13 +8,12 @@ namespace {
 
 // A window that answers like Program Manager and keeps what it was sent.
 struct FakeProgman {
-  HWND window = nullptr;
   std::vector<std::string> commands;
   int initiates = 0, terminates = 0;
   bool answers = true, acknowledges_commands = true;
 
-  void install(const char *class_name = "Progman") {
-    window = posix::add_window(class_name, [this](HWND self, UINT message, WPARAM wparam, LPARAM lparam) {
+  void install() {
+    posix::add_window("Progman", [this](HWND self, UINT message, WPARAM wparam, LPARAM lparam) {
       HWND client = (HWND)wparam;
       if (message == WM_DDE_INITIATE) {
         ++initiates;
@@ -46,7 +45,6 @@ class ShellTest : public SfxTest {
     std::string value;
     return posix::reg_get(HKEY_CLASSES_ROOT, key, "", &value) ? value : "(none)";
   }
-  std::string program() { return posix::host_path((dest + "/viewer.exe").c_str()); }
   void expect_released(int global_blocks = 0) {
     EXPECT_EQ(posix::live_atoms(), 0);
     EXPECT_EQ(posix::live_global_blocks(), global_blocks);
@@ -115,27 +113,11 @@ TEST_F(ShellTest, WhatAScriptRegisters) {
   }
 }
 
-TEST_F(ShellTest, GroupCommandTextWithAndWithoutIcon) {
-  posix::add_hung_window();  // a hung program must not hold the broadcast for ever
-  FakeProgman progman;
-  progman.install();
-  install("$GroupTitle=Start\r\n$Group=Tools,Viewer,viewer.exe\r\n$Group=Tools,Viewer,viewer.exe,viewer.ico\r\n");
-  std::string p = win(dest) + "\\viewer.exe", icon = win(dest) + "\\viewer.ico";
-  ASSERT_EQ(progman.commands.size(), 2u);
-  EXPECT_EQ(progman.commands[0], "[CreateGroup(\"Tools\",0)]\n[AddItem(" + p + ",Viewer)]");
-  EXPECT_EQ(progman.commands[1], "[CreateGroup(\"Tools\",0)]\n[AddItem(" + p + ",Viewer," + icon + ")]");
-  EXPECT_EQ(progman.initiates, 2);
-  EXPECT_EQ(progman.terminates, 2);
-  EXPECT_TRUE(posix::created_processes().empty());  // a "Progman" window existed
-  EXPECT_FALSE(posix::blocked_forever());
-  for (UINT limit : posix::send_timeouts()) EXPECT_LE(limit, DDE_WAIT_MS);
-  expect_released();
-}
-
-// Program Manager missing, its action switched off, mute, or taking a
-// command it never acknowledges: the run goes on, the rest of the step still
-// runs, and a conversation begun is ended.
-TEST_F(ShellTest, ProgramManagerMissingOffMuteOrSilentNeverStopsTheRest) {
+// Two items, one with an icon, for Program Manager as it should be, missing,
+// its action switched off, mute, or taking commands it never acknowledges,
+// while a hung program shares the desktop: the run never waits for ever, the
+// rest of the step still runs, and each conversation begun is ended.
+TEST_F(ShellTest, ProgramManagerConversations) {
   const struct {
     const char *why;
     bool window, answers, acknowledges;
@@ -143,32 +125,41 @@ TEST_F(ShellTest, ProgramManagerMissingOffMuteOrSilentNeverStopsTheRest) {
     std::vector<int> initiates_commands_terminates;
     std::vector<std::string> started;
   } rows[] = {
-      {"none there", false, true, true, "Start", {0, 0, 0}, {"PROGMAN.EXE"}},
+      {"answers", true, true, true, "Start", {2, 2, 2}, {}},
+      {"none there", false, true, true, "Start", {0, 0, 0}, {"PROGMAN.EXE", "PROGMAN.EXE"}},
       {"action off", true, true, true, "Start,0", {0, 0, 0}, {}},
-      {"mute", true, false, true, "Start", {1, 0, 0}, {}},
-      {"never acknowledges", true, true, false, "Start", {1, 1, 1}, {}},
+      {"mute", true, false, true, "Start", {2, 0, 0}, {}},
+      {"never acknowledges", true, true, false, "Start", {2, 2, 2}, {}},
   };
+  const std::string p = win(dest) + "\\viewer.exe";
+  const std::vector<std::string> commands = {"[CreateGroup(\"Tools\",0)]\n[AddItem(" + p + ",Viewer)]",
+                                             "[CreateGroup(\"Tools\",0)]\n[AddItem(" + p + ",Viewer," + win(dest) +
+                                                 "\\viewer.ico)]"};
   HeaderBlockFields block;
   block.run_command = "viewer.exe";
   FakeProgman progman;
   for (const auto &r : rows) {
     SCOPED_TRACE(r.why);
     fresh();
+    posix::add_hung_window();
     progman = {};
     progman.answers = r.answers, progman.acknowledges_commands = r.acknowledges;
     if (r.window) progman.install();
-    EXPECT_EQ(install("$GroupTitle=" + r.group_title + "\r\n$Group=G,T,viewer.exe\r\n$ClassTitle=R\r\n"
-                      "$Class=.v,V,viewer.exe,VFile\r\n",
+    EXPECT_EQ(install("$GroupTitle=" + r.group_title + "\r\n$Group=Tools,Viewer,viewer.exe\r\n"
+                      "$Group=Tools,Viewer,viewer.exe,viewer.ico\r\n$ClassTitle=R\r\n$Class=.v,V,viewer.exe,VFile\r\n",
                       block),
               1);
     MSG m;  // what the run left posted reaches its window
     while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
     EXPECT_EQ(std::vector<int>({progman.initiates, (int)progman.commands.size(), progman.terminates}),
               r.initiates_commands_terminates);
+    if (!progman.commands.empty()) EXPECT_EQ(progman.commands, commands);
     EXPECT_EQ(posix::created_processes(), r.started);
+    EXPECT_FALSE(posix::blocked_forever());
+    for (UINT limit : posix::send_timeouts()) EXPECT_LE(limit, DDE_WAIT_MS);
     EXPECT_EQ(reg(".v"), "VFile");
     EXPECT_EQ(posix::shell_executes().size(), 1u);
-    expect_released(r.acknowledges ? 0 : 1);  // an unanswered command may still be read by its server
+    expect_released(r.acknowledges ? 0 : 2);  // an unanswered command may still be read by its server
   }
 }
 

@@ -90,11 +90,8 @@ TEST_F(StartupTest, TextsFillingTheirFieldAreCut) {
 
 class ScriptTest : public SfxTest {
  protected:
-  void SetUp() override {
-    SfxTest::SetUp();
-    make_context();
-  }
   void interpret(const std::string &text) {
+    if (!ctx) make_context();
     lstrcpynA(ctx->script_text, text.c_str(), sizeof(ctx->script_text));
     interpret_script();
   }

@@ -1,12 +1,9 @@
-// Damaged self-extractors and failing platform calls: whatever happens, no
-// crash, every file left in the destination is exactly a member's bytes,
-// nothing is written outside it, and the run ends with a status and message
-// that fit the damage.
+// Failing platform calls: whichever fails, no crash, no dialog left without a
+// way out, every file left in the destination is exactly a member's bytes, and
+// a run that fails says why. (Damaged archives are the fuzz target's.)
 #include "support.h"
 #include <filesystem>
 #include <map>
-#include <random>
-#include <set>
 
 namespace {
 
@@ -40,47 +37,7 @@ class SweepTest : public SfxTest {
       EXPECT_EQ(read_file(e.path().string()), originals[name]) << name << " is not the member's bytes";
     }
   }
-
-  // Runs the damaged file; checks every file under dest and the outcome.
-  void run_damaged(const std::vector<uint8_t> &file, const std::string &what) {
-    write_file(sfx_path, file);
-    fresh();
-    int status = run_program("-n " + dest);
-    SCOPED_TRACE(what);
-    ASSERT_TRUE(status == 0 || status == 1) << status;
-    static const std::set<std::string> messages = {"Bad header", "Unexpeted EOF", "Read ERROR", "Bad table",
-                                                   "CRC ERROR", "Tampered DATA"};
-    for (const std::string &box : box_texts()) {
-      std::string message = box.substr(box.rfind("\" ") + 2);
-      EXPECT_TRUE(messages.count(message)) << box;
-      if (status == 0) {
-        EXPECT_TRUE(message != "CRC ERROR" && message != "Bad table") << box;
-      }
-    }
-    if (status == 0) {
-      EXPECT_EQ(box_texts().size(), 1u);  // the scan pass failed: one message, nothing written
-      EXPECT_FALSE(fs::exists(dest));
-    }
-    expect_only_whole_members();
-  }
 };
-
-TEST_F(SweepTest, CutAtEveryOffsetAndFlippedBits) {
-  write_members();
-  std::vector<uint8_t> whole = read_file(sfx_path);
-  size_t archive = read_u32(&whole[512]);
-  printf("[sweep] %zu cuts and 2000 bit flips over a %zu-byte archive\n", whole.size() - archive,
-         whole.size() - archive);
-  for (size_t cut = archive; cut < whole.size(); ++cut)
-    run_damaged(std::vector<uint8_t>(whole.begin(), whole.begin() + (long)cut), "cut at " + std::to_string(cut));
-  std::mt19937 rng(7);
-  for (int i = 0; i < 2000; ++i) {
-    std::vector<uint8_t> damaged = whole;
-    size_t at = archive + rng() % (whole.size() - archive);
-    damaged[at] ^= (uint8_t)(1u << (rng() % 8));
-    run_damaged(damaged, "bit flipped at " + std::to_string(at));
-  }
-}
 
 // Every platform call of a full extraction fails once, call by call.
 TEST_F(SweepTest, EveryPlatformCallFailingOnce) {
