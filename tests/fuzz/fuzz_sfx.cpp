@@ -3,9 +3,9 @@
 // a Program Manager answers. Properties: nothing is created outside the
 // destination unless the member names its place itself (a drive, a rooted
 // path or a directory macro), and even then only on the stand-in's drives,
-// never elsewhere on the host; a run that ends with status 0 has written
-// nothing; a run that returns has given back every memory block, atom and
-// packed parameter and closed every registry key.
+// never elsewhere on the host; a run that ends with status 0 has not made
+// the destination; a run that returns has given back every memory block,
+// atom and packed parameter and closed every registry key.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>

@@ -136,9 +136,9 @@ TEST_F(DecoderTest, UnusableTablesInTheStreamAreBadTables) {
   complete.put(1, 16).put(4, 5).put(0, 3).put(0, 3).put(1, 3).put(0, 2).put(1, 3);  // symbols 2 and 3
   complete.put(511, 9).put(0, 1).put(508 - 20, 9).put(1, 1).put(1, 1).put(1, 1);  // 508 zeros, three ones
   complete.put(0, 5).put(0, 5).put(0, 1);  // one position; then the match of symbol 508
-  const std::pair<char, BitWriter *> rows[] = {{'5', &three},    {'5', &four},     {'5', &too_long},
-                                               {'5', &literal},  {'5', &code_length}, {'5', &position},
-                                               {'7', &zeros},    {'7', &complete}};
+  const std::pair<char, BitWriter *> rows[] = {{'5', &three},   {'5', &four},        {'5', &too_long},
+                                               {'5', &literal}, {'5', &code_length}, {'5', &position},
+                                               {'7', &zeros},   {'7', &complete}};
   for (const auto &[method, w] : rows) {
     EXPECT_EQ(decode(method, w->bytes, 10).status, 1);
     EXPECT_EQ(last_box_text(), "\"" + sfx_path + "\" Bad table");
