@@ -53,13 +53,26 @@ wine_stop() {
   fi
 }
 
-# wine_run LOG EXE ARGS...: runs a self-extractor with message boxes traced
-# into LOG; returns its exit status. SFX_WINE_LOADER picks 32-bit Wine.
+# wine_run LOG EXE ARGS...: runs a self-extractor with message boxes and
+# Wine's own errors traced into LOG; returns its exit status.
+# SFX_WINE_LOADER picks 32-bit Wine.
 wine_run() {
   local log=$1 exe=$2
   shift 2
-  WINEDEBUG=-all,+msgbox timeout "${SFX_WINE_TIMEOUT:-90}" "${SFX_WINE_LOADER:-$WINE64}" "$exe" "$@" \
+  WINEDEBUG=-all,err+all,+msgbox timeout "${SFX_WINE_TIMEOUT:-90}" "${SFX_WINE_LOADER:-$WINE64}" "$exe" "$@" \
     >"$log" 2>&1 < /dev/null
+}
+
+# What a failed case needs to be understood: the Wine and Windows processes
+# still running, and the windows on the display with their titles.
+wine_report() {
+  echo "processes:"
+  ps -eo pid,etimes,stat,args | grep -E '[w]ine|[.]exe' | cut -c1-160
+  echo "windows:"
+  local id
+  for id in $(xdotool search --onlyvisible --name . 2>/dev/null); do
+    echo "  $id $(xdotool getwindowname "$id" 2>/dev/null)"
+  done
 }
 
 # The texts of the message boxes a run showed, one per line.

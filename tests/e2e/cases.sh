@@ -20,7 +20,12 @@ DEST_WIN="C:\\e2e\\$NAME"
 TITLE="E2E $NAME"
 LOG=$WORK/wine.log
 
-fail() { echo "FAIL [$CASE]: $*" >&2; [ -f "$LOG" ] && sed 's/^/  wine: /' "$LOG" | tail -20 >&2; exit 1; }
+fail() {
+  echo "FAIL [$CASE]: $*" >&2
+  [ -f "$LOG" ] && sed 's/^/  wine: /' "$LOG" | tail -20 >&2
+  wine_report | sed 's/^/  /' >&2
+  exit 1
+}
 expect_status() { [ "$1" = "$2" ] || fail "exit status $1, expected $2"; }
 expect_boxes() {  # expect_boxes TEXT... : exactly these box texts, in order
   local got want
@@ -111,7 +116,7 @@ chooser)
   diff -r in start/picked >/dev/null || fail "not extracted into the chosen directory: $(ls start start/picked)"
   ;;
 cancel_during)
-  head -c 600000000 /dev/zero > in/big.bin
+  truncate -s 600000000 in/big.bin   # sparse: nothing to write to disk
   printf '$Flag=8192\r\n' > script.txt   # keep_controls: Cancel stays usable
   build --method lh7 --script script.txt
   run_bg sfx.exe -n "$DEST_WIN"
@@ -126,6 +131,7 @@ cancel_during)
   wait $pid
   expect_status $? 1
   [ ! -e "$DEST/big.bin" ] || fail "partial file left behind"
+  rm -f in/big.bin sfx.exe
   ;;
 overwrite)
   # One question per run, so each answer belongs to one known box.
