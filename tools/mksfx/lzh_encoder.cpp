@@ -311,7 +311,7 @@ class MatchFinder {
  public:
   MatchFinder(const uint8_t *data, size_t size, unsigned window, const Effort &effort)
       : data_(data), size_(size), window_(window), depth_(effort.depth), nice_(effort.nice),
-        head_(1u << HASH_BITS, -1), child_(2 * TREE_SLOTS) {}
+        slots_(tree_slots(size)), head_(1u << HASH_BITS, -1), child_(2 * slots_) {}
 
   // Every match at pos longer than all met before it, up to `limit`; lengths
   // strictly grow. Returns the number written to out.
@@ -322,11 +322,18 @@ class MatchFinder {
   static constexpr size_t TREE_SLOTS = 1u << 17;  // a power of two above the largest window
   static constexpr int32_t NONE = -1;
 
+  // A small input needs no more slots than it has positions.
+  static size_t tree_slots(size_t size) {
+    size_t slots = 64;
+    while (slots < TREE_SLOTS && slots < size) slots *= 2;
+    return slots;
+  }
+
   unsigned walk(size_t pos, unsigned limit, Candidate *out) {
     if (pos + MIN_MATCH > size_) return 0;
     unsigned max_len = (unsigned)std::min<size_t>(MAX_MATCH, size_ - pos);
     unsigned nice = std::min(nice_, max_len);
-    int32_t *lesser = &child_[2 * (pos & (TREE_SLOTS - 1))], *greater = lesser + 1;
+    int32_t *lesser = &child_[2 * (pos & (slots_ - 1))], *greater = lesser + 1;
     uint32_t h = hash(pos);
     int32_t node = head_[h];
     head_[h] = (int32_t)pos;
@@ -338,7 +345,7 @@ class MatchFinder {
         return count;
       }
       const uint8_t *there = data_ + node;
-      int32_t *pair = &child_[2 * ((size_t)node & (TREE_SLOTS - 1))];
+      int32_t *pair = &child_[2 * ((size_t)node & (slots_ - 1))];
       if (there[len] == here[len]) {
         len = len + 1 + common_length(here + len + 1, there + len + 1, max_len - len - 1);
         if (out && len > best && best < limit) {
@@ -369,6 +376,7 @@ class MatchFinder {
   const uint8_t *data_;
   size_t size_;
   unsigned window_, depth_, nice_;
+  size_t slots_;
   std::vector<int32_t> head_, child_;
 };
 
