@@ -64,10 +64,11 @@ wine_run() {
 }
 
 # What a failed case needs to be understood: the Wine and Windows processes
-# still running, and the windows on the display with their titles.
+# still running, whether the display answers, and its windows with their titles.
 wine_report() {
   echo "processes:"
-  ps -eo pid,etimes,stat,args | grep -E '[w]ine|[.]exe' | cut -c1-160
+  ps -eo pid,etimes,stat,args | grep -E '[w]ine|[.]exe|[X]vfb' | cut -c1-160
+  xdpyinfo >/dev/null 2>&1 || echo "the display $DISPLAY does not answer"
   echo "windows:"
   local id
   for id in $(xdotool search --onlyvisible --name . 2>/dev/null); do
