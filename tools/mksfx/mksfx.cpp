@@ -103,6 +103,9 @@ std::vector<uint8_t> read_whole(const std::string &path) {
   FILE *f = fopen(path.c_str(), "rb");
   if (!f) fail(path + ": " + strerror(errno));
   std::vector<uint8_t> data;
+  long expected = fseek(f, 0, SEEK_END) == 0 ? ftell(f) : -1;  // a hint: the file may change
+  rewind(f);
+  if (expected > 0) data.reserve((size_t)expected + 1);  // + 1: the read that meets the end
   uint8_t buffer[1 << 16];
   size_t n;
   while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0) data.insert(data.end(), buffer, buffer + n);
