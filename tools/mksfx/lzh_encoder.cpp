@@ -19,6 +19,10 @@ constexpr unsigned MAX_CANDIDATES = 16;
 constexpr unsigned MAX_POSITION_SYMBOLS = 17;
 constexpr size_t SPLIT_STEP = 1024;  // tokens
 constexpr size_t CHUNK_BYTES = 1 << 18;  // parsed as one; written as blocks of <= 65,535 symbols
+// A parse costs at most a literal's longest code per byte; the cheapest
+// parse keeps a length in the 8 bits below such a cost.
+static_assert((uint64_t)MAX_CODE_LENGTH * (CHUNK_BYTES + MAX_MATCH) << 8 <= UINT32_MAX, "parse costs overflow");
+static_assert(MAX_MATCH - MIN_MATCH < 256, "lengths take 8 bits");
 
 const MethodParams METHODS[] = {
     {'5', 8192, 14, 4},
@@ -434,19 +438,16 @@ void cheapest_parse(const uint8_t *data, size_t start, size_t end, const std::ve
     unsigned from = MIN_MATCH;
     for (uint32_t k = first[i]; k < first[i + 1]; ++k) {
       const Candidate &c = found[k];
-      // The cheapest length of this candidate first, in a loop without
-      // branches the compiler can vectorise, then where it is.
+      // The cheapest length of this candidate, in a loop without branches
+      // the compiler can vectorise: each cost carries its length below it.
       uint32_t cheapest = UINT32_MAX;
       // A match that runs past `end` (a block's, inside its chunk) ends there.
       unsigned longest = (unsigned)std::min<size_t>(c.length, n - i);
       if (longest < from) break;
-      for (unsigned len = from; len <= longest; ++len) cheapest = std::min(cheapest, length_cost[len] + rest[len]);
-      uint32_t total = cheapest + costs.position[position_symbol(c.position)];
-      if (total < best) {
-        unsigned len = from;
-        while (length_cost[len] + rest[len] != cheapest) ++len;
-        best = total, pick = {(uint16_t)(len - MIN_MATCH + 256), c.position};
-      }
+      for (unsigned len = from; len <= longest; ++len)
+        cheapest = std::min(cheapest, (length_cost[len] + rest[len]) << 8 | (len - MIN_MATCH));
+      uint32_t total = (cheapest >> 8) + costs.position[position_symbol(c.position)];
+      if (total < best) best = total, pick = {(uint16_t)((cheapest & 255) + 256), c.position};
       from = c.length + 1u;
     }
     cost[i] = best;
