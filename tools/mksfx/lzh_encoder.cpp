@@ -338,6 +338,10 @@ class MatchFinder {
   unsigned walk(size_t pos, unsigned limit, Candidate *out) {
     if (pos + MIN_MATCH > size_) return 0;
     const uint8_t *here = data_ + pos;
+    if (pos + 2 + 4 <= size_) {  // the heads two positions on, which a cache miss would stall
+      __builtin_prefetch(&head3_[hash3(here + 2)]);
+      __builtin_prefetch(&head_[hash4(here + 2)]);
+    }
     unsigned best = MIN_MATCH - 1, count = 0;
     uint32_t h3 = hash3(here);
     int32_t near = head3_[h3];
