@@ -4,6 +4,8 @@
 # compression) on two corpora: many small files and two large ones. Prints
 # compressed sizes, wall-clock MB/s and CPU seconds (user + system; mksfx
 # packs members on two threads, jlha on one), each the median of RUNS runs.
+# The runs of the tools compared take turns, so that a slow spell of the
+# machine falls on all of them alike.
 # For scale, once: 7-Zip's strongest Deflate64 (a 64 KiB window and Huffman
 # blocks, the format nearest -lh7-). "data" leaves out every header.
 set -euo pipefail
@@ -16,20 +18,19 @@ bash bench/make_corpus.sh >/dev/null
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-# measure OUT COMMAND...: runs RUNS times; sets wall and cpu (medians), size of OUT.
-measure() {
-  local out=$1 i
+# once OUT COMMAND...: one timed run writing OUT; its times go to OUT.times.
+once() {
+  local out=$1 TIMEFORMAT='%R %U %S'
   shift
-  : > "$tmp/times"
-  for i in $(seq "$RUNS"); do
-    rm -f "$out"
-    local TIMEFORMAT='%R %U %S'
-    { time "$@" >/dev/null 2>&1; } 2>> "$tmp/times"
-  done
-  wall=$(awk '{print $1}' "$tmp/times" | median)
-  cpu=$(awk '{print $2 + $3}' "$tmp/times" | median)
-  size=$(stat -c %s "$out")
-  data=$(7z l -slt "$out" | awk -F' = ' '/^Packed Size/ {s += $2} END {print s}')
+  rm -f "$out"
+  { time "$@" >/dev/null 2>&1; } 2>> "$out.times"
+}
+# result OUT: sets wall and cpu (medians of the runs that wrote OUT), size and data of OUT.
+result() {
+  wall=$(awk '{print $1}' "$1.times" | median)
+  cpu=$(awk '{print $2 + $3}' "$1.times" | median)
+  size=$(stat -c %s "$1")
+  data=$(7z l -slt "$1" | awk -F' = ' '/^Packed Size/ {s += $2} END {print s}')
 }
 for corpus in corpus corpus-large; do
   dir=bench/$corpus
@@ -41,20 +42,24 @@ for corpus in corpus corpus-large; do
       "$(echo "$input/$wall/1000000" | bc -l)" "$cpu" "$(echo "$size/$jsize" | bc -l)" "$(echo "$data/$jdata" | bc -l)" \
       "$(echo "$cpu/$jcpu" | bc -l)"
   }
+  files=$(ls "$dir")
   for m in 5 6 7; do
-    cd "$dir"
-    measure "$tmp/j.lzh" jlha "a2qo$m" "$tmp/j.lzh" $(ls)
-    cd - >/dev/null
+    rm -f "$tmp"/*.times
+    for i in $(seq "$RUNS"); do
+      (cd "$dir" && once "$tmp/j.lzh" jlha "a2qo$m" "$tmp/j.lzh" $files)
+      once "$tmp/m.lzh" dist/mksfx -q --archive-only --method "lh$m" -o "$tmp/m.lzh" -C "$dir" $files
+      [ $m != 7 ] || once "$tmp/b.lzh" dist/mksfx -q --archive-only --method lh7 --best -o "$tmp/b.lzh" -C "$dir" $files
+    done
+    result "$tmp/j.lzh"
     jsize=$size jcpu=$cpu jdata=$data
     row "jlha -lh$m-"
-    measure "$tmp/m.lzh" dist/mksfx -q --archive-only --method "lh$m" -o "$tmp/m.lzh" -C "$dir" $(ls "$dir")
+    result "$tmp/m.lzh"
     row "mksfx -lh$m-"
   done
-  measure "$tmp/m.lzh" dist/mksfx -q --archive-only --method lh7 --best -o "$tmp/m.lzh" -C "$dir" $(ls "$dir")
+  result "$tmp/b.lzh"
   row "mksfx -lh7- --best"
-  cd "$dir"
-  RUNS=1 measure "$tmp/r.zip" 7z a -tzip -mm=Deflate64 -mx=9 -mfb=257 -mpass=15 "$tmp/r.zip" $(ls)
-  cd - >/dev/null
+  (cd "$dir" && once "$tmp/r.zip" 7z a -tzip -mm=Deflate64 -mx=9 -mfb=257 -mpass=15 "$tmp/r.zip" $files)
+  result "$tmp/r.zip"
   row "7z Deflate64 -mx9"
 done
 echo
