@@ -6,7 +6,8 @@ add_executable(mksfx ${MKSFX_DIR}/mksfx.cpp ${MKSFX_DIR}/lzh_encoder.cpp ${MKSFX
   ${MKSFX_DIR}/progress.cpp ${SFX_PROGRAM_SOURCES})
 target_include_directories(mksfx PRIVATE ${MKSFX_DIR} ${CMAKE_SOURCE_DIR}/tools ${CMAKE_SOURCE_DIR}/src)
 target_compile_options(mksfx PRIVATE -O2 -Wall -Wextra -Wno-cast-function-type)
-target_link_options(mksfx PRIVATE -static)
+# No link time stamp: the same sources give the same bytes.
+target_link_options(mksfx PRIVATE -static -Wl,--no-insert-timestamp)
 target_link_libraries(mksfx PRIVATE comdlg32)
 set_target_properties(mksfx PROPERTIES OUTPUT_NAME mksfx)
 install(TARGETS mksfx RUNTIME DESTINATION .)
