@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <random>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace {
@@ -207,6 +208,9 @@ TEST_F(MksfxTest, ErrorsNameTheProblemAndLeaveNoOutput) {
   std::vector<uint8_t> stub(1236);  // as much of a stub as mksfx looks at
   stub[0] = 'M', stub[1] = 'Z', stub[60] = 0xD0, stub[61] = 0x04;
   write_file(dir + "/stub.exe", stub);
+  fs::create_directories(dir + "/pipes");
+  ASSERT_EQ(mkfifo((dir + "/pipes/fifo").c_str(), 0600), 0);
+  write_text(dir + "/pipes/file", "kept");
   const std::pair<std::string, std::string> cases[] = {
       {"--archive-only -o " + out + " " + dir + "/twin", "would both extract to twin/"},
       {"--archive-only -o " + out + " " + dir + "/big.txt " + dir + "/twin/Big.txt", "would both extract to Big.txt"},
@@ -217,9 +221,10 @@ TEST_F(MksfxTest, ErrorsNameTheProblemAndLeaveNoOutput) {
       {"--archive-only -o " + out + " " + deep, "longer than 259 bytes"},
       {"--stub " + dir + "/stub.exe --title " + std::string(41, 't') + " -o " + out + " " + dir + "/big.txt",
        "title is longer than 40"},
+      {"-o " + out + " " + dir + "/pipes/fifo", "fifo: not a file or a directory"},
   };
   for (const auto &c : cases) {
-    std::string output = capture(mksfx + " " + c.first + "; echo status=$?");
+    std::string output = capture("timeout 20 " + mksfx + " " + c.first + "; echo status=$?");
     EXPECT_NE(output.find(c.second), std::string::npos) << output;
     EXPECT_NE(output.find("status=2"), std::string::npos) << output;
     EXPECT_FALSE(exists(out));
@@ -227,6 +232,12 @@ TEST_F(MksfxTest, ErrorsNameTheProblemAndLeaveNoOutput) {
   EXPECT_EQ(shell(mksfx + " --archive-only --codepage 932 -o " + out + " " + dir + "/\xE6\x97\xA5.txt"), 0);
   EXPECT_NE(capture(mksfx + " --list " + out).find("\x93\xFA.txt"), std::string::npos);  // Shift-JIS
   EXPECT_NE(capture(mksfx + " --help").find("--restore-attributes"), std::string::npos);
+  // Inside a directory a pipe is passed over, and said so.
+  EXPECT_NE(capture("timeout 20 " + mksfx + " --archive-only -o " + out + " " + dir + "/pipes").find(
+                "fifo: not a file or a directory, left out"),
+            std::string::npos);
+  EXPECT_EQ(capture(mksfx + " --list " + out).find("fifo"), std::string::npos);
+  EXPECT_NE(capture(mksfx + " --list " + out).find("pipes/file"), std::string::npos);
 }
 
 TEST_F(MksfxTest, OutputIsDeterministicAndSourceDateEpochCapsTimes) {

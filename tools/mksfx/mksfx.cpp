@@ -157,7 +157,10 @@ void collect(const std::string &dir, const std::string &prefix, const Options &o
   for (const std::string &name : names) {
     std::string path = dir + "/" + name;
     FileFacts st = facts_of(path);
-    if (!st.directory && !st.regular) continue;
+    if (!st.directory && !st.regular) {  // a pipe or device has no contents to store, as zip says too
+      fprintf(stderr, "mksfx: %s: not a file or a directory, left out\n", path.c_str());
+      continue;
+    }
     add_input(path, prefix + name, st, o, out);
     if (st.directory) collect(path, prefix + name + "/", o, out);
   }
@@ -280,6 +283,8 @@ std::vector<uint8_t> build(const Options &o, Summary *summary) {
   for (size_t i = 0; i < o.inputs.size(); ++i) {
     const std::string &source = o.inputs[i];
     FileFacts st = facts_of(source);
+    // Reading a pipe or a device named here could wait or run forever.
+    if (!st.directory && !st.regular) fail(source + ": not a file or a directory");
     std::string name = own_name(o.input_names[i]);
     if (!name.empty()) add_input(source, name, st, o, &inputs);
     else if (!st.directory) fail(source + ": a file needs a name");
