@@ -16,6 +16,7 @@ struct FileFacts {
   bool exists = false, directory = false, regular = false, writable = true;
   uint64_t size = 0;
   int64_t mtime = 0;  // seconds since 1970
+  uint64_t volume = 0, file_id = 0;  // which file it is, through any name; 0 when unknown
 };
 
 FileFacts host_stat(const std::string &path, std::string *error);

@@ -19,6 +19,8 @@ FileFacts host_stat(const std::string &path, std::string *error) {
   f.writable = (st.st_mode & S_IWUSR) != 0;
   f.size = (uint64_t)st.st_size;
   f.mtime = (int64_t)st.st_mtim.tv_sec;
+  f.volume = (uint64_t)st.st_dev;
+  f.file_id = (uint64_t)st.st_ino;
   return f;
 }
 

@@ -102,7 +102,7 @@ int walk(Walk mode, std::string *problem) {
     }
     bad += !ok;
   }
-  if (mode == Walk::list || mode == Walk::test) printf("%d members\n", members);
+  if (mode == Walk::list || mode == Walk::test) printf("%d member%s\n", members, members == 1 ? "" : "s");
   return bad ? 1 : 0;
 }
 

@@ -29,7 +29,8 @@ const char USAGE[] =
     "\n"
     "Packs each PATH into a self-extractor under its own name (the last part of\n"
     "the path): a file as itself, a directory with everything in it, empty\n"
-    "directories included; \".\" packs a directory's contents. Two inputs that\n"
+    "directories included; \".\" packs a directory's contents. Pipes, devices and\n"
+    "the output file an earlier run left in the tree are left out. Two inputs that\n"
     "would extract to one path on Windows (names that differ only in case) are\n"
     "refused.\n"
     "\n"
@@ -77,6 +78,7 @@ struct Options {
   uint32_t cap = 0;
   std::vector<std::string> inputs;  // each as its source path and the name it was given by
   std::vector<std::string> input_names;
+  FileFacts previous_output;  // the output file as an earlier run left it
 };
 
 struct Failure {
@@ -149,6 +151,15 @@ void add_input(const std::string &source, const std::string &name, const FileFac
   out->push_back(in);
 }
 
+// An earlier run's output inside the tree would be packed into the new one,
+// which grows with every run; tar and zip leave their own archive out too.
+bool is_previous_output(const std::string &path, const FileFacts &st, const Options &o) {
+  const FileFacts &out = o.previous_output;
+  if (!out.exists || out.file_id == 0 || st.volume != out.volume || st.file_id != out.file_id) return false;
+  fprintf(stderr, "mksfx: %s: the output file itself, left out\n", path.c_str());
+  return true;
+}
+
 void collect(const std::string &dir, const std::string &prefix, const Options &o, std::vector<Input> *out) {
   std::vector<std::string> names;
   std::string error;
@@ -161,6 +172,7 @@ void collect(const std::string &dir, const std::string &prefix, const Options &o
       fprintf(stderr, "mksfx: %s: not a file or a directory, left out\n", path.c_str());
       continue;
     }
+    if (is_previous_output(path, st, o)) continue;
     add_input(path, prefix + name, st, o, out);
     if (st.directory) collect(path, prefix + name + "/", o, out);
   }
@@ -285,6 +297,7 @@ std::vector<uint8_t> build(const Options &o, Summary *summary) {
     FileFacts st = facts_of(source);
     // Reading a pipe or a device named here could wait or run forever.
     if (!st.directory && !st.regular) fail(source + ": not a file or a directory");
+    if (is_previous_output(source, st, o)) continue;
     std::string name = own_name(o.input_names[i]);
     if (!name.empty()) add_input(source, name, st, o, &inputs);
     else if (!st.directory) fail(source + ": a file needs a name");
@@ -398,6 +411,8 @@ Options parse(int argc, char **argv, std::string *inspect, bool *test) {
     fail("unknown method " + o.method + " (lh0, lh5, lh6 or lh7)");
   if (o.codepage != "1252" && o.codepage != "932") fail("unsupported code page " + o.codepage);
   if (o.output.empty()) fail("no output file (-o)");
+  std::string missing;
+  o.previous_output = host_stat(o.output, &missing);
   if (!o.from_archive.empty() && (!o.inputs.empty() || !o.message.empty() || !o.script.empty()))
     fail("--from-archive takes no other inputs");
   if (!o.from_archive.empty() && o.archive_only) fail("--from-archive makes a self-extractor");
@@ -437,8 +452,8 @@ int main(int argc, char **argv) {
     std::vector<uint8_t> bytes = build(o, &summary);
     write_output(o.output, bytes);
     if (!o.quiet)
-      fprintf(stderr, "%s: %zu members, %llu bytes in, %zu out (%.1f%%), %.2f s\n", o.output.c_str(),
-              summary.members, (unsigned long long)summary.bytes_in, bytes.size(),
+      fprintf(stderr, "%s: %zu member%s, %llu bytes in, %zu out (%.1f%%), %.2f s\n", o.output.c_str(),
+              summary.members, summary.members == 1 ? "" : "s", (unsigned long long)summary.bytes_in, bytes.size(),
               summary.bytes_in ? 100.0 * bytes.size() / summary.bytes_in : 100.0, seconds());
     return 0;
   } catch (const Failure &f) {
