@@ -121,6 +121,38 @@ TEST_F(MksfxTest, ExtractWritesNothingOutsideTheDestination) {
   EXPECT_TRUE(exists(dir + "/a/b/out/_./escape1.txt"));
 }
 
+// --extract over files changed since an earlier one: each option and each
+// answer keeps or replaces them; no answer at all cancels.
+TEST_F(MksfxTest, ExtractReplacesExistingFilesOnlyWhenToldTo) {
+  fs::create_directories(dir + "/in");
+  write_text(dir + "/in/a.txt", "member a");
+  write_text(dir + "/in/b.txt", "member b");
+  ASSERT_EQ(shell(mksfx + " -q --archive-only -o " + dir + "/x.lzh -C " + dir + "/in ."), 0) << output;
+  struct Case {
+    std::string option, answers;
+    int status;
+    std::string a, b;
+  };
+  const Case cases[] = {
+      {"--overwrite=all", "", 0, "member a", "member b"},
+      {"--overwrite=never", "", 0, "changed a", "changed b"},
+      {"", "y\\nn\\n", 0, "member a", "changed b"},
+      {"--overwrite=ask", "N\\nY\\n", 0, "changed a", "member b"},
+      {"", "c\\n", 1, "changed a", "changed b"},
+      {"", "", 1, "changed a", "changed b"},
+  };
+  std::string out = dir + "/out";
+  for (const Case &c : cases) {
+    fs::remove_all(out);
+    ASSERT_EQ(shell(mksfx + " -q --extract " + dir + "/x.lzh -C " + out), 0) << output;
+    write_text(out + "/a.txt", "changed a");
+    write_text(out + "/b.txt", "changed b");
+    std::string run = "printf '" + c.answers + "' | " + mksfx + " -q --extract " + dir + "/x.lzh -C " + out;
+    EXPECT_EQ(shell(run + " " + c.option), c.status) << run << output;
+    EXPECT_EQ(read_text(out + "/a.txt") + ", " + read_text(out + "/b.txt"), c.a + ", " + c.b) << run;
+  }
+}
+
 // --from-archive wraps an archive unchanged, and refuses one the stub would
 // not extract as meant, naming the member and the reason.
 TEST_F(MksfxTest, FromArchiveWrapsWholeArchivesAndNamesWhatItRefuses) {

@@ -18,7 +18,10 @@ namespace {
 int ask(const std::string &question) {
   fprintf(stderr, "%s [y]es, [n]o, [c]ancel: ", question.c_str());
   char line[64];
-  if (!fgets(line, sizeof line, stdin)) return IDCANCEL;
+  if (!fgets(line, sizeof line, stdin)) {  // nobody to answer: stop, as Cancel does
+    fputs("no answer, cancelled\n", stderr);
+    return IDCANCEL;
+  }
   return line[0] == 'y' || line[0] == 'Y' ? IDYES : line[0] == 'n' || line[0] == 'N' ? IDNO : IDCANCEL;
 }
 
