@@ -239,6 +239,7 @@ TEST_F(MksfxTest, ErrorsNameTheProblemAndLeaveNoOutput) {
       {"--stub " + dir + "/stub.exe --title " + std::string(41, 't') + " -o " + out + " " + dir + "/big.txt",
        "title is longer than 40"},
       {"-o " + out + " " + dir + "/pipes/fifo", "fifo: not a file or a directory"},
+      {"", "usage: mksfx -o OUT.exe"},
   };
   for (const auto &c : cases) {
     std::string output = capture("timeout 20 " + mksfx + " " + c.first + "; echo status=$?");

@@ -354,6 +354,10 @@ Options parse(int argc, char **argv, std::string *inspect, bool *test) {
   Options o;
   o.stub = default_stub();
   std::string title, caption, dir, run;
+  if (argc < 2) {  // called bare: what it can do, not one complaint
+    fputs(USAGE, stderr);
+    exit(2);
+  }
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&]() -> std::string {
