@@ -155,7 +155,7 @@ void add_input(const std::string &source, const std::string &name, const FileFac
 // which grows with every run; tar and zip leave their own archive out too.
 bool is_previous_output(const std::string &path, const FileFacts &st, const Options &o) {
   const FileFacts &out = o.previous_output;
-  if (!out.exists || out.file_id == 0 || st.volume != out.volume || st.file_id != out.file_id) return false;
+  if (!out.regular || out.file_id == 0 || st.volume != out.volume || st.file_id != out.file_id) return false;
   fprintf(stderr, "mksfx: %s: the output file itself, left out\n", path.c_str());
   return true;
 }
