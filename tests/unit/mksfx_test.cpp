@@ -227,7 +227,7 @@ TEST_F(MksfxTest, ErrorsNameTheProblemAndLeaveNoOutput) {
   stub[0] = 'M', stub[1] = 'Z', stub[60] = 0xD0, stub[61] = 0x04;
   write_file(dir + "/stub.exe", stub);
   fs::create_directories(dir + "/pipes");
-  ASSERT_EQ(shell("mkfifo " + dir + "/pipes/fifo"), 0);
+  ASSERT_EQ(shell("mkfifo " + dir + "/pipes/fifo && ln -s . " + dir + "/pipes/self"), 0);
   const std::pair<std::string, std::string> cases[] = {
       {"--archive-only -o " + out + " " + dir + "/twin", "would both extract to twin/"},
       {"--archive-only -o " + out + " " + dir + "/big.txt " + dir + "/twin/Big.txt", "would both extract to Big.txt"},
@@ -251,6 +251,7 @@ TEST_F(MksfxTest, ErrorsNameTheProblemAndLeaveNoOutput) {
   EXPECT_NE(capture(mksfx + " --list " + out).find("\x93\xFA.txt"), std::string::npos);  // Shift-JIS
   std::string pipes = capture("timeout 20 " + mksfx + " --archive-only -o " + out + " " + dir + "/pipes");
   EXPECT_NE(pipes.find("fifo: not a file or a directory, left out"), std::string::npos) << pipes;  // in a tree
+  EXPECT_NE(pipes.find("pipes/self: a link back to a folder it is in, left out"), std::string::npos) << pipes;
 }
 
 TEST_F(MksfxTest, OutputIsDeterministicLeavesItselfOutAndSourceDateEpochCapsTimes) {

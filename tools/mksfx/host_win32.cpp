@@ -47,16 +47,15 @@ FileFacts host_stat(const std::string &path, std::string *error) {
   f.size = (uint64_t)data.nFileSizeHigh << 32 | data.nFileSizeLow;
   uint64_t ft = (uint64_t)data.ftLastWriteTime.dwHighDateTime << 32 | data.ftLastWriteTime.dwLowDateTime;
   f.mtime = (int64_t)(ft / 10000000ull) - 11644473600ll;
-  if (f.regular) {  // only an open file tells which file it is
-    HANDLE h = CreateFileW(wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    BY_HANDLE_FILE_INFORMATION info;
-    if (h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &info)) {
-      f.volume = info.dwVolumeSerialNumber;
-      f.file_id = (uint64_t)info.nFileIndexHigh << 32 | info.nFileIndexLow;
-    }
-    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  // Only an open file or folder tells which one it is.
+  HANDLE h = CreateFileW(wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &info)) {
+    f.volume = info.dwVolumeSerialNumber;
+    f.file_id = (uint64_t)info.nFileIndexHigh << 32 | info.nFileIndexLow;
   }
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
   return f;
 }
 

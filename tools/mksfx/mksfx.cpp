@@ -160,7 +160,12 @@ bool is_previous_output(const std::string &path, const FileFacts &st, const Opti
   return true;
 }
 
-void collect(const std::string &dir, const std::string &prefix, const Options &o, std::vector<Input> *out) {
+// The folders being walked, by identity: a link back to one of them would be
+// followed round and round until the path outgrew its field.
+using Folders = std::vector<std::pair<uint64_t, uint64_t>>;
+
+void collect(const std::string &dir, const std::string &prefix, const Options &o, std::vector<Input> *out,
+             Folders *walk) {
   std::vector<std::string> names;
   std::string error;
   if (!host_list(dir, &names, &error)) fail(dir + ": " + error);
@@ -173,8 +178,16 @@ void collect(const std::string &dir, const std::string &prefix, const Options &o
       continue;
     }
     if (is_previous_output(path, st, o)) continue;
+    std::pair<uint64_t, uint64_t> id{st.volume, st.file_id};
+    if (st.directory && st.file_id && std::find(walk->begin(), walk->end(), id) != walk->end()) {
+      fprintf(stderr, "mksfx: %s: a link back to a folder it is in, left out\n", path.c_str());
+      continue;
+    }
     add_input(path, prefix + name, st, o, out);
-    if (st.directory) collect(path, prefix + name + "/", o, out);
+    if (!st.directory) continue;
+    walk->push_back(id);
+    collect(path, prefix + name + "/", o, out, walk);
+    walk->pop_back();
   }
 }
 
@@ -301,7 +314,8 @@ std::vector<uint8_t> build(const Options &o, Summary *summary) {
     std::string name = own_name(o.input_names[i]);
     if (!name.empty()) add_input(source, name, st, o, &inputs);
     else if (!st.directory) fail(source + ": a file needs a name");
-    if (st.directory) collect(source, name.empty() ? "" : name + "/", o, &inputs);
+    Folders walk{{st.volume, st.file_id}};
+    if (st.directory) collect(source, name.empty() ? "" : name + "/", o, &inputs, &walk);
   }
   refuse_duplicates(inputs, o.codepage);
   char letter = o.method[2];
