@@ -228,6 +228,10 @@ TEST_F(MksfxTest, ErrorsNameTheProblemAndLeaveNoOutput) {
   write_file(dir + "/stub.exe", stub);
   fs::create_directories(dir + "/pipes");
   ASSERT_EQ(shell("mkfifo " + dir + "/pipes/fifo && ln -s . " + dir + "/pipes/self"), 0);
+  for (std::string name : {"places/c:x", "places/\\x", "clean/a?b", "clean/a_b", "%WinDir%/x.dll"}) {
+    fs::create_directories(fs::path(dir + "/" + name).parent_path());
+    write_text(dir + "/" + name, "x");
+  }
   const std::pair<std::string, std::string> cases[] = {
       {"--archive-only -o " + out + " " + dir + "/twin", "would both extract to twin/"},
       {"--archive-only -o " + out + " " + dir + "/big.txt " + dir + "/twin/Big.txt", "would both extract to Big.txt"},
@@ -240,6 +244,9 @@ TEST_F(MksfxTest, ErrorsNameTheProblemAndLeaveNoOutput) {
        "title is longer than 40"},
       {"-o " + out + " " + dir + "/pipes/fifo", "fifo: not a file or a directory"},
       {"", "usage: mksfx -o OUT.exe"},
+      {"-o " + out + " -C " + dir + "/places c:x", "\"c:x\" names a drive for the stub"},
+      {"-o " + out + " -C " + dir + "/places \\\\x", "\"\\x\" names a root for the stub"},
+      {"-o " + out + " " + dir + "/clean", "would both extract to clean/a_b"},  // as the stub cleans a?b
   };
   for (const auto &c : cases) {
     std::string output = capture("timeout 20 " + mksfx + " " + c.first + "; echo status=$?");
@@ -252,6 +259,8 @@ TEST_F(MksfxTest, ErrorsNameTheProblemAndLeaveNoOutput) {
   std::string pipes = capture("timeout 20 " + mksfx + " --archive-only -o " + out + " " + dir + "/pipes");
   EXPECT_NE(pipes.find("fifo: not a file or a directory, left out"), std::string::npos) << pipes;  // in a tree
   EXPECT_NE(pipes.find("pipes/self: a link back to a folder it is in, left out"), std::string::npos) << pipes;
+  EXPECT_NE(capture(mksfx + " --archive-only -o " + out + " " + dir + "/%WinDir%").find(
+                "%WinDir%/: extracts into the directory its macro names"), std::string::npos);
 }
 
 TEST_F(MksfxTest, OutputIsDeterministicLeavesItselfOutAndSourceDateEpochCapsTimes) {

@@ -8,6 +8,7 @@
 #include <ctime>
 #include "archive/archive.h"
 #include "lzh/lzh.h"
+#include "paths/paths.h"
 #include "runner.h"
 #include "startup/startup.h"
 
@@ -196,4 +197,10 @@ int inspect_archive(const char *path, bool test, bool show_progress, bool long_f
 
 int check_for_wrapping(const char *path, uint16_t *sum, std::string *error) {
   return walk_archive(path, Walk::wrap, sum, error);
+}
+
+Place place_named_by(const std::string &path) {
+  if (path.size() > 1 && path[1] == ':') return Place::drive;
+  if (path[0] == '/' || path[0] == '\\') return Place::root;
+  return starts_with_macro(path.c_str()) ? Place::macro : Place::below;
 }

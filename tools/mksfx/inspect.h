@@ -10,3 +10,8 @@ uint64_t archive_data_bytes(const char *path);  // the members' uncompressed siz
 // (level 2, a method it knows, its data whole, no ".." step); 0 and the
 // integrity sum of its file CRCs, or 1 with error naming the member and why.
 int check_for_wrapping(const char *path, uint16_t *sum, std::string *error);
+// Where the stub puts a member of this path: below the destination, or, when
+// the path names a place of its own, on a drive, at a root or in the
+// directory a macro names.
+enum class Place { below, drive, root, macro };
+Place place_named_by(const std::string &member_path);

@@ -140,6 +140,16 @@ void add_input(const std::string &source, const std::string &name, const FileFac
   in.source = source;
   in.member.directory = st.directory;
   in.member.path = to_codepage(name, o.codepage, source) + (in.member.directory ? "/" : "");
+  // A name the stub reads as a drive or a root would put the file outside the
+  // destination by accident; a directory macro is how an installer asks for
+  // that, so it only gets a note, once, for the folder or file that starts it.
+  Place place = place_named_by(in.member.path);
+  if (place == Place::drive || place == Place::root)
+    fail(source + ": \"" + in.member.path + "\" names " + (place == Place::drive ? "a drive" : "a root") +
+         " for the stub, which would write it outside the destination");
+  if (place == Place::macro && in.member.path.find('/') + 1 >= in.member.path.size())
+    fprintf(stderr, "mksfx: %s: extracts into the directory its macro names, outside the destination\n",
+            in.member.path.c_str());
   if (in.member.path.size() > MAX_MEMBER_PATH)
     fail(source + ": member path longer than " + std::to_string(MAX_MEMBER_PATH) + " bytes");
   in.member.time = member_time(st, o);
@@ -264,8 +274,9 @@ std::string own_name(std::string arg) {
   return name == "." || name == ".." || separator(name[0]) ? "" : name;
 }
 
-// Windows compares names without regard to case and takes '/' for '\\':
-// two members that compare equal so would be one file there.
+// Windows compares names without regard to case and takes '/' for '\\', and
+// the stub writes '_' for each byte a Windows name cannot hold: two members
+// that compare equal so would be one file there.
 std::string windows_key(const std::string &path, const std::string &codepage) {
   std::string key;
   for (size_t i = 0; i < path.size(); ++i) {
@@ -274,6 +285,7 @@ std::string windows_key(const std::string &path, const std::string &codepage) {
       key += path.substr(i++, 2);  // a double-byte pair stays as it is
       continue;
     }
+    if (c && strchr("\"*:<>?|", c)) c = '_';
     key += c == '\\' ? '/' : (char)(c >= 'A' && c <= 'Z' ? c + 32 : c);
   }
   while (!key.empty() && key.back() == '/') key.pop_back();
