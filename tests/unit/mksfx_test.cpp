@@ -124,7 +124,8 @@ TEST_F(MksfxTest, ExtractWritesNothingOutsideTheDestination) {
 TEST_F(MksfxTest, ExtractReplacesExistingFilesOnlyWhenToldTo) {
   write_text(dir + "/a.txt", "member a");
   write_text(dir + "/b.txt", "member b");
-  ASSERT_EQ(shell(mksfx + " -q --archive-only -o " + dir + "/x.lzh -C " + dir + " a.txt b.txt"), 0) << output;
+  std::string from = " -C " + fs::path(dir).parent_path().string() + " -C " + fs::path(dir).filename().string();
+  ASSERT_EQ(shell(mksfx + " -q --archive-only -o " + dir + "/x.lzh" + from + " a.txt b.txt"), 0) << output;  // as tar
   const std::string cases[][3] = {  // option, answers; status and the two files after
       {"--overwrite=all", "", "0 member a, member b"},   {"--overwrite=never", "", "0 changed a, changed b"},
       {"", "y\\nn\\n", "0 member a, changed b"},         {"--overwrite=ask", "N\\nY\\n", "0 changed a, member b"},

@@ -384,6 +384,10 @@ Options parse(int argc, char **argv, std::string *inspect, bool *test) {
     fputs(USAGE, stderr);
     exit(2);
   }
+  auto below_from = [&](const std::string &path) {
+    bool absolute = path[0] == '/' || (HOST_WINDOWS && (path[0] == '\\' || (path.size() > 1 && path[1] == ':')));
+    return o.from.empty() || absolute ? path : o.from + "/" + path;
+  };
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&]() -> std::string {
@@ -394,7 +398,7 @@ Options parse(int argc, char **argv, std::string *inspect, bool *test) {
       fputs(USAGE, stdout);
       exit(0);
     } else if (a == "-o" || a == "--output") o.output = value();
-    else if (a == "-C") o.from = value();
+    else if (a == "-C") o.from = below_from(value());  // as in tar, each -C from the one before
     else if (a == "--extract") o.extract = value();
     else if (a == "--from-archive") o.from_archive = value();
     else if (a.rfind("--overwrite=", 0) == 0) {
@@ -430,8 +434,7 @@ Options parse(int argc, char **argv, std::string *inspect, bool *test) {
     }
     else if (a.size() > 1 && a[0] == '-') fail("unknown option " + a);
     else {
-      bool absolute = a[0] == '/' || (HOST_WINDOWS && (a[0] == '\\' || (a.size() > 1 && a[1] == ':')));
-      o.inputs.push_back(o.from.empty() || absolute ? a : o.from + "/" + a);
+      o.inputs.push_back(below_from(a));
       o.input_names.push_back(a);
     }
   }
