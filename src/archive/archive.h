@@ -34,6 +34,7 @@ enum : BYTE {
 HeaderResult read_member_header();
 void release_member_header();
 bool run_pass(HWND window, int mode);
+bool seek_archive(DWORD position);  // in archive_file, anywhere below 4 GiB
 void split_run_command(char *command, char **program, char **parameters);
 
 extern WORD integrity_sum;

@@ -19,6 +19,22 @@ static bool fail(const char *message, const char *path) {
   return false;
 }
 
+// A seek from the start takes a signed 32-bit distance and cannot reach 2 GiB;
+// a seek from the current position reaches anywhere below 4 GiB, in steps
+// that fit a LONG.
+bool seek_archive(DWORD position) {
+  LONG here = _llseek(ctx->archive_file, 0, FILE_CURRENT);
+  if (here == -1) return false;
+  for (DWORD at = (DWORD)here; at != position;) {
+    DWORD gap = position > at ? position - at : at - position;
+    LONG step = gap > 0x7FFFFFFF ? 0x7FFFFFFF : (LONG)gap;
+    if (position < at) step = -step;
+    if (_llseek(ctx->archive_file, step, FILE_CURRENT) == -1) return false;
+    at += (DWORD)step;
+  }
+  return true;
+}
+
 // Where the member's data ends and the next header begins: right behind the
 // header, plus the compressed size. Both passes go on from there, whatever a
 // member's data held, so the extract pass writes exactly the members the
@@ -212,7 +228,7 @@ static bool open_archive() {
   ctx->archive_size = (DWORD)end;
   DWORD offset = read_u32(ctx->block.archive_offset);
   if (offset > ctx->archive_size) return fail(MSG_UNEXPECTED_EOF, ctx->module_path);
-  if (_llseek(ctx->archive_file, (LONG)offset, FILE_BEGIN) == -1) return report_read_error();
+  if (!seek_archive(offset)) return report_read_error();
   return true;
 }
 
@@ -269,7 +285,7 @@ bool run_pass(HWND window, int mode) {
     if (header != HEADER_READY || !find_member_end(&member_end)) break;
     bool go_on = mode == PASS_SCAN ? scan_member(&message_refused) : extract_member();
     if (!go_on) break;
-    if (_llseek(ctx->archive_file, (LONG)member_end, FILE_BEGIN) == -1) {
+    if (!seek_archive(member_end)) {
       report_read_error();
       break;
     }

@@ -77,9 +77,7 @@ int walk(Walk mode, std::string *problem) {
       ok = ctx->running_crc == read_u16(h + HDR_FILE_CRC);
     }
     // The next header stands where the declared data ends, as in the stub.
-    if (data_start == -1 ||
-        _llseek(ctx->archive_file, data_start + (LONG)read_u32(h + HDR_COMPRESSED), FILE_BEGIN) == -1)
-      return 1;
+    if (data_start == -1 || !seek_archive((DWORD)data_start + read_u32(h + HDR_COMPRESSED))) return 1;
     if (mode == Walk::wrap && !ok) {
       *problem = std::string(ctx->member_path) + ": CRC ERROR";
       return 1;
@@ -122,7 +120,7 @@ int walk_archive(const char *path, Walk mode, uint16_t *sum_out, std::string *er
   ctx->output_file = NO_FILE;
   int status = runner::run([&] {
     ctx->archive_file = _lopen(path, OF_READ);
-    if (ctx->archive_file == HFILE_ERROR || _llseek(ctx->archive_file, (LONG)offset, FILE_BEGIN) == -1) {
+    if (ctx->archive_file == HFILE_ERROR || !seek_archive(offset)) {
       *error = std::string("cannot read ") + path;
       ExitProcess(2);
     }

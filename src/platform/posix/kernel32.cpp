@@ -25,11 +25,18 @@ UINT _lread(HFILE file, LPVOID buffer, UINT count) {
   return done;
 }
 
+// As Win32 seeks without a high part: the distance is signed, and a position
+// below 0 or past 32 bits is refused with the file pointer left alone.
 LONG _llseek(HFILE file, LONG offset, int origin) {
   if (failing("_llseek")) return HFILE_ERROR;
-  int whence = origin == FILE_BEGIN ? SEEK_SET : origin == FILE_CURRENT ? SEEK_CUR : SEEK_END;
-  off_t r = lseek(file, origin == FILE_BEGIN ? (off_t)(DWORD)offset : (off_t)offset, whence);
-  return r < 0 ? HFILE_ERROR : (LONG)r;
+  struct stat st;
+  off_t base = origin == FILE_BEGIN     ? 0
+               : origin == FILE_CURRENT ? lseek(file, 0, SEEK_CUR)
+               : fstat(file, &st) == 0  ? st.st_size
+                                        : -1;
+  off_t target = base + offset;
+  if (base < 0 || target < 0 || target >= 0xFFFFFFFF || lseek(file, target, SEEK_SET) < 0) return HFILE_ERROR;
+  return (LONG)(DWORD)target;
 }
 
 HFILE _lclose(HFILE file) {
