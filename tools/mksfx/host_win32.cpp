@@ -1,6 +1,7 @@
 // mksfx on Windows: paths and names arrive as UTF-8 and go to the wide API.
 #include "host.h"
 #include <windows.h>
+#include <algorithm>
 
 namespace {
 
@@ -94,8 +95,12 @@ bool host_write_whole(const std::string &path, const std::vector<uint8_t> &bytes
     *error = last_error();
     return false;
   }
-  DWORD written = 0;
-  bool ok = WriteFile(h, bytes.data(), (DWORD)bytes.size(), &written, nullptr) && written == bytes.size();
+  bool ok = true;
+  for (size_t done = 0; ok && done < bytes.size();) {  // one WriteFile takes less than 4 GiB
+    DWORD chunk = (DWORD)std::min<size_t>(bytes.size() - done, 1u << 30), written = 0;
+    ok = WriteFile(h, bytes.data() + done, chunk, &written, nullptr) && written == chunk;
+    done += written;
+  }
   ok &= CloseHandle(h) != 0;
   if (!ok || !MoveFileExW(wide(temp).c_str(), wide(path).c_str(), MOVEFILE_REPLACE_EXISTING)) {
     *error = last_error();

@@ -371,6 +371,9 @@ std::vector<uint8_t> build(const Options &o, Summary *summary) {
     static const char ID[] = "mksfx";
     std::copy(ID, ID + sizeof(ID) - 1, out.begin() + BUILDER_ID_OFFSET);
     if (block.flags & BLOCK_INTEGRITY_SUM) out.push_back((uint8_t)sum), out.push_back((uint8_t)(sum >> 8));
+    // The stub takes its own size from a 32-bit seek to its end.
+    if (out.size() + members.size() >= 0xFFFFFFFF)
+      fail("the self-extractor would be 4 GiB or larger, which the stub cannot read");
   }
   out.insert(out.end(), members.begin(), members.end());
   return out;
