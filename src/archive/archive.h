@@ -35,6 +35,7 @@ HeaderResult read_member_header();
 void release_member_header();
 bool run_pass(HWND window, int mode);
 bool seek_archive(DWORD position);  // in archive_file, anywhere below 4 GiB
+bool find_member_end(DWORD *end);   // behind the current header's data, inside archive_size
 void split_run_command(char *command, char **program, char **parameters);
 
 extern WORD integrity_sum;

@@ -40,7 +40,7 @@ bool seek_archive(DWORD position) {
 // member's data held, so the extract pass writes exactly the members the
 // scan pass checked. The end is computed before any seek, so a huge size can
 // never move the file backwards into data already read.
-static bool find_member_end(DWORD *end) {
+bool find_member_end(DWORD *end) {
   DWORD size = read_u32(ctx->header_buffer + HDR_COMPRESSED);
   LONG here = _llseek(ctx->archive_file, 0, FILE_CURRENT);
   if (here == -1) return report_read_error();

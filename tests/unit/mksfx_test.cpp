@@ -220,19 +220,15 @@ TEST_F(MksfxTest, ErrorsNameTheProblemAndLeaveNoOutput) {
   std::string deep = dir + "/deep";
   fs::create_directories(deep + "/" + std::string(60, 'd'));
   write_text(deep + "/" + std::string(60, 'd') + "/" + std::string(199, 'n'), "x");
-  fs::create_directories(dir + "/twin");
-  write_text(dir + "/twin/README.TXT", "upper");
-  write_text(dir + "/twin/readme.txt", "lower");
-  write_text(dir + "/twin/Big.txt", "another big.txt");
   std::vector<uint8_t> stub(1236);  // as much of a stub as mksfx looks at
   stub[0] = 'M', stub[1] = 'Z', stub[60] = 0xD0, stub[61] = 0x04;
   write_file(dir + "/stub.exe", stub);
-  fs::create_directories(dir + "/pipes");
-  ASSERT_EQ(shell("mkfifo " + dir + "/pipes/fifo && ln -s . " + dir + "/pipes/self"), 0);
-  for (std::string name : {"places/c:x", "places/\\x", "clean/a?b", "clean/a_b", "%WinDir%/x.dll"}) {
+  for (std::string name : {"twin/README.TXT", "twin/readme.txt", "twin/Big.txt", "places/c:x", "places/\\x",
+                           "clean/a?b", "clean/a_b", "%WinDir%/x.dll", "pipes/file"}) {
     fs::create_directories(fs::path(dir + "/" + name).parent_path());
     write_text(dir + "/" + name, "x");
   }
+  ASSERT_EQ(shell("mkfifo " + dir + "/pipes/fifo && ln -s . " + dir + "/pipes/self"), 0);
   const std::pair<std::string, std::string> cases[] = {
       {"--archive-only -o " + out + " " + dir + "/twin", "would both extract to twin/"},
       {"--archive-only -o " + out + " " + dir + "/big.txt " + dir + "/twin/Big.txt", "would both extract to Big.txt"},
@@ -257,11 +253,13 @@ TEST_F(MksfxTest, ErrorsNameTheProblemAndLeaveNoOutput) {
   }
   EXPECT_EQ(shell(mksfx + " --archive-only --codepage 932 -o " + out + " " + dir + "/\xE6\x97\xA5.txt"), 0);
   EXPECT_NE(capture(mksfx + " --list " + out).find("\x93\xFA.txt"), std::string::npos);  // Shift-JIS
-  std::string pipes = capture("timeout 20 " + mksfx + " --archive-only -o " + out + " " + dir + "/pipes");
+  std::string pipes =
+      capture("timeout 20 " + mksfx + " --archive-only -o " + out + " " + dir + "/pipes " + dir + "/%WinDir%");
   EXPECT_NE(pipes.find("fifo: not a file or a directory, left out"), std::string::npos) << pipes;  // in a tree
   EXPECT_NE(pipes.find("pipes/self: a link back to a folder it is in, left out"), std::string::npos) << pipes;
-  EXPECT_NE(capture(mksfx + " --archive-only -o " + out + " " + dir + "/%WinDir%").find(
-                "%WinDir%/: extracts into the directory its macro names"), std::string::npos);
+  write_file(dir + "/wrap.lzh", raw_archive({{"", "a", '0', ""}, {"", "w", '0', "", 4294967226, 4294967226}}));  // to 0
+  EXPECT_NE(capture("timeout 20 " + mksfx + " --list " + dir + "/wrap.lzh").find("Unexpeted EOF"), std::string::npos);
+  EXPECT_NE(pipes.find("%WinDir%/: extracts into the directory its macro names"), std::string::npos) << pipes;
 }
 
 TEST_F(MksfxTest, OutputIsDeterministicLeavesItselfOutAndSourceDateEpochCapsTimes) {

@@ -62,7 +62,8 @@ int walk(Walk mode, std::string *problem) {
       return 1;
     }
     bool ok = true;
-    LONG data_start = _llseek(ctx->archive_file, 0, FILE_CURRENT);
+    DWORD end;  // where the next header stands, as in the stub
+    if (!find_member_end(&end)) return 1;
     counted_bytes += method == 'd' ? 0 : read_u32(h + HDR_UNCOMPRESSED);
     if (mode != Walk::list && mode != Walk::count && method != 'd') {
       ctx->output_file = CreateFileA(runner::null_device, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -76,8 +77,7 @@ int walk(Walk mode, std::string *problem) {
       ctx->output_file = NO_FILE;
       ok = ctx->running_crc == read_u16(h + HDR_FILE_CRC);
     }
-    // The next header stands where the declared data ends, as in the stub.
-    if (data_start == -1 || !seek_archive((DWORD)data_start + read_u32(h + HDR_COMPRESSED))) return 1;
+    if (!seek_archive(end)) return 1;
     if (mode == Walk::wrap && !ok) {
       *problem = std::string(ctx->member_path) + ": CRC ERROR";
       return 1;
@@ -120,7 +120,9 @@ int walk_archive(const char *path, Walk mode, uint16_t *sum_out, std::string *er
   ctx->output_file = NO_FILE;
   int status = runner::run([&] {
     ctx->archive_file = _lopen(path, OF_READ);
-    if (ctx->archive_file == HFILE_ERROR || !seek_archive(offset)) {
+    LONG size = ctx->archive_file == HFILE_ERROR ? -1 : _llseek(ctx->archive_file, 0, FILE_END);
+    ctx->archive_size = (DWORD)size;
+    if (size == -1 || !seek_archive(offset)) {
       *error = std::string("cannot read ") + path;
       ExitProcess(2);
     }
