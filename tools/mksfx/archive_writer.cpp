@@ -36,12 +36,12 @@ void put_extension(std::vector<uint8_t> &out, uint8_t type, const std::vector<ui
 }
 }  // namespace
 
-std::vector<uint8_t> member_bytes(const Member &m, const char *method, const std::vector<uint8_t> &data,
+std::vector<uint8_t> member_bytes(const Member &m, const char *method, const uint8_t *data, size_t size,
                                   uint32_t original_size, uint16_t file_crc) {
   std::vector<uint8_t> h;
   put(h, 0, 2);
   h.insert(h.end(), method, method + 5);
-  put(h, data.size(), 4);
+  put(h, size, 4);
   put(h, original_size, 4);
   put(h, m.time, 4);
   h.push_back((uint8_t)m.attribute);
@@ -77,7 +77,7 @@ std::vector<uint8_t> member_bytes(const Member &m, const char *method, const std
   h[0] = (uint8_t)h.size(), h[1] = (uint8_t)(h.size() >> 8);
   uint16_t crc = crc16(h.data(), h.size());
   h[crc_at] = (uint8_t)crc, h[crc_at + 1] = (uint8_t)(crc >> 8);
-  h.insert(h.end(), data.begin(), data.end());
+  h.insert(h.end(), data, data + size);
   return h;
 }
 
@@ -85,7 +85,7 @@ std::vector<uint8_t> pack_member(const Member &m, const uint8_t *data, size_t si
                                  uint16_t *file_crc, const Effort &effort) {
   if (m.directory) {
     *file_crc = 0;
-    return member_bytes(m, "-lhd-", {}, 0, 0);
+    return member_bytes(m, "-lhd-", nullptr, 0, 0, 0);
   }
   *file_crc = crc16(data, size);
   const MethodParams *params = method_params(letter);
@@ -94,10 +94,10 @@ std::vector<uint8_t> pack_member(const Member &m, const uint8_t *data, size_t si
     if (packed.size() < size) {
       char method[] = "-lh?-";
       method[3] = letter;
-      return member_bytes(m, method, packed, (uint32_t)size, *file_crc);
+      return member_bytes(m, method, packed.data(), packed.size(), (uint32_t)size, *file_crc);
     }
   }
-  return member_bytes(m, "-lh0-", std::vector<uint8_t>(data, data + size), (uint32_t)size, *file_crc);
+  return member_bytes(m, "-lh0-", data, size, (uint32_t)size, *file_crc);
 }
 
 bool header_block_bytes(const HeaderBlockFields &f, std::vector<uint8_t> *out, std::string *error) {

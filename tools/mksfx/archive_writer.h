@@ -22,9 +22,12 @@ constexpr uint64_t file_time_of(uint32_t seconds) { return 116444736000000000ull
 constexpr size_t MAX_MEMBER_PATH = 259;  // the stub keeps 260 bytes with the terminator
 
 // Header and data of one member. `method` is the 5-byte identifier.
-std::vector<uint8_t> member_bytes(const Member &member, const char *method,
-                                  const std::vector<uint8_t> &data, uint32_t original_size,
-                                  uint16_t file_crc);
+std::vector<uint8_t> member_bytes(const Member &member, const char *method, const uint8_t *data, size_t size,
+                                  uint32_t original_size, uint16_t file_crc);
+inline std::vector<uint8_t> member_bytes(const Member &member, const char *method, const std::vector<uint8_t> &data,
+                                         uint32_t original_size, uint16_t file_crc) {
+  return member_bytes(member, method, data.data(), data.size(), original_size, file_crc);
+}
 
 // Compresses with `method_letter` ('0', '5', '6', '7'), falling back to
 // stored data when that is not smaller.

@@ -25,5 +25,7 @@ bool host_list(const std::string &dir, std::vector<std::string> *names, std::str
 // UTF-8 text in the Windows code page; false when a character has no place in it.
 bool host_to_codepage(const std::string &utf8, unsigned codepage, std::string *out);
 std::string host_program_dir();  // with a trailing separator
-// Writes the bytes to a temporary beside path and renames it over path.
-bool host_write_whole(const std::string &path, const std::vector<uint8_t> &bytes, std::string *error);
+// Writes the pieces, one after the other, to a temporary beside path and
+// renames it over path.
+using Pieces = std::vector<std::vector<uint8_t>>;
+bool host_write_whole(const std::string &path, const Pieces &pieces, std::string *error);

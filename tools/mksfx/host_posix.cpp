@@ -57,20 +57,24 @@ std::string host_program_dir() {
   return path.substr(0, path.rfind('/') + 1);
 }
 
-bool host_write_whole(const std::string &path, const std::vector<uint8_t> &bytes, std::string *error) {
+bool host_write_whole(const std::string &path, const Pieces &pieces, std::string *error) {
   std::string temp = path + ".mksfx-XXXXXX";
   int fd = mkstemp(temp.data());
   if (fd < 0) {
     *error = strerror(errno);
     return false;
   }
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) break;
-    done += (size_t)n;
+  bool ok = true;
+  for (const std::vector<uint8_t> &bytes : pieces) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+      ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+      if (n <= 0) break;
+      done += (size_t)n;
+    }
+    ok = done == bytes.size();
+    if (!ok) break;
   }
-  bool ok = done == bytes.size();
   ok &= fchmod(fd, 0755) == 0;
   ok &= close(fd) == 0;
   if (!ok || rename(temp.c_str(), path.c_str()) != 0) {

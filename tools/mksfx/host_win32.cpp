@@ -88,7 +88,7 @@ std::string host_program_dir() {
   return path.substr(0, path.find_last_of("\\/") + 1);
 }
 
-bool host_write_whole(const std::string &path, const std::vector<uint8_t> &bytes, std::string *error) {
+bool host_write_whole(const std::string &path, const Pieces &pieces, std::string *error) {
   std::string temp = path + ".mksfx-tmp";
   HANDLE h = CreateFileW(wide(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
@@ -96,10 +96,12 @@ bool host_write_whole(const std::string &path, const std::vector<uint8_t> &bytes
     return false;
   }
   bool ok = true;
-  for (size_t done = 0; ok && done < bytes.size();) {  // one WriteFile takes less than 4 GiB
-    DWORD chunk = (DWORD)std::min<size_t>(bytes.size() - done, 1u << 30), written = 0;
-    ok = WriteFile(h, bytes.data() + done, chunk, &written, nullptr) && written == chunk;
-    done += written;
+  for (const std::vector<uint8_t> &bytes : pieces) {
+    for (size_t done = 0; ok && done < bytes.size();) {  // one WriteFile takes less than 4 GiB
+      DWORD chunk = (DWORD)std::min<size_t>(bytes.size() - done, 1u << 30), written = 0;
+      ok = WriteFile(h, bytes.data() + done, chunk, &written, nullptr) && written == chunk;
+      done += written;
+    }
   }
   ok &= CloseHandle(h) != 0;
   if (!ok || !MoveFileExW(wide(temp).c_str(), wide(path).c_str(), MOVEFILE_REPLACE_EXISTING)) {

@@ -203,9 +203,9 @@ void collect(const std::string &dir, const std::string &prefix, const Options &o
 
 std::string default_stub() { return host_program_dir() + "sfxstub32.exe"; }
 
-void write_output(const std::string &path, const std::vector<uint8_t> &bytes) {
+void write_output(const std::string &path, const Pieces &pieces) {
   std::string error;
-  if (!host_write_whole(path, bytes, &error)) fail(path + ": " + error);
+  if (!host_write_whole(path, pieces, &error)) fail(path + ": " + error);
 }
 
 uint32_t parse_number(const std::string &text, const std::string &option) {
@@ -216,8 +216,14 @@ uint32_t parse_number(const std::string &text, const std::string &option) {
   return (uint32_t)v;
 }
 
-std::vector<uint8_t> special_member(const std::string &file, const char *name, size_t limit,
-                                    const Options &o, char letter, uint16_t *crc) {
+struct PackedMember {
+  std::vector<uint8_t> bytes;
+  uint16_t crc = 0;
+  std::string error;
+};
+
+PackedMember special_member(const std::string &file, const char *name, size_t limit, const Options &o,
+                            char letter) {
   std::vector<uint8_t> text = read_whole(file);
   if (text.size() > limit)
     fail(file + ": longer than the " + std::to_string(limit) + " bytes the stub reads");
@@ -225,14 +231,10 @@ std::vector<uint8_t> special_member(const std::string &file, const char *name, s
   m.path = name;
   m.time = o.pin_time ? o.time : 0;
   for (uint64_t &t : m.file_times) t = file_time_of(m.time);
-  return pack_member(m, text.data(), text.size(), letter, crc, o.best ? BEST_EFFORT : DEFAULT_EFFORT);
+  PackedMember p;
+  p.bytes = pack_member(m, text.data(), text.size(), letter, &p.crc, o.best ? BEST_EFFORT : DEFAULT_EFFORT);
+  return p;
 }
-
-struct PackedMember {
-  std::vector<uint8_t> bytes;
-  uint16_t crc = 0;
-  std::string error;
-};
 
 // Members are independent, so they are compressed on every core; the output
 // keeps the input order, so it does not depend on the number of threads.
@@ -315,7 +317,9 @@ struct Summary {
   uint64_t bytes_in = 0, bytes_out = 0;
 };
 
-std::vector<uint8_t> build(const Options &o, Summary *summary) {
+// The output as pieces (the stub with its header block, then the members),
+// written one after the other: joined, they would be a second copy of it all.
+Pieces build(const Options &o, Summary *summary) {
   std::vector<Input> inputs;
   for (size_t i = 0; i < o.inputs.size(); ++i) {
     const std::string &source = o.inputs[i];
@@ -331,15 +335,17 @@ std::vector<uint8_t> build(const Options &o, Summary *summary) {
   }
   refuse_duplicates(inputs, o.codepage);
   char letter = o.method[2];
-  std::vector<uint8_t> members;
-  uint16_t sum = 0, crc = 0;
-  if (!o.from_archive.empty()) members = existing_archive(o, &sum);
-  auto append = [&](const std::vector<uint8_t> &bytes) {
-    members.insert(members.end(), bytes.begin(), bytes.end());
-    sum ^= crc;
+  Pieces out(1);  // out[0]: the stub, filled in last
+  uint16_t sum = 0;
+  auto append = [&](PackedMember &&member) {
+    if (!member.error.empty()) fail(member.error);
+    summary->bytes_out += member.bytes.size();
+    out.push_back(std::move(member.bytes));
+    sum ^= member.crc;
   };
-  if (!o.message.empty()) append(special_member(o.message, "!", 1023, o, letter, &crc));
-  if (!o.script.empty()) append(special_member(o.script, "$", 4095, o, letter, &crc));
+  if (!o.from_archive.empty()) append({existing_archive(o, &sum), 0, ""});  // with its own sum
+  if (!o.message.empty()) append(special_member(o.message, "!", 1023, o, letter));
+  if (!o.script.empty()) append(special_member(o.script, "$", 4095, o, letter));
   Progress progress;
   uint64_t total = 0;
   for (const Input &in : inputs) total += in.size;
@@ -349,33 +355,29 @@ std::vector<uint8_t> build(const Options &o, Summary *summary) {
   progress_end(&progress);
   summary->members = inputs.size() + !o.message.empty() + !o.script.empty();
   summary->bytes_in = total;
-  for (const PackedMember &p : packed) {
-    if (!p.error.empty()) fail(p.error);
-    crc = p.crc;
-    append(p.bytes);
-  }
-  if (o.from_archive.empty()) members.push_back(0), members.push_back(0);  // a header size of 0 ends the archive
+  for (PackedMember &p : packed) append(std::move(p));
+  if (o.from_archive.empty()) append({{0, 0}, 0, ""});  // a header size of 0 ends the archive
 
-  std::vector<uint8_t> out;
   if (!o.archive_only) {
-    out = read_whole(o.stub);
-    if (out.size() < PE_HEADER_OFFSET + 4 || out[0] != 'M' || out[1] != 'Z' ||
-        (out[60] | out[61] << 8) != (int)PE_HEADER_OFFSET)
+    std::vector<uint8_t> &stub = out[0];
+    stub = read_whole(o.stub);
+    if (stub.size() < PE_HEADER_OFFSET + 4 || stub[0] != 'M' || stub[1] != 'Z' ||
+        (stub[60] | stub[61] << 8) != (int)PE_HEADER_OFFSET)
       fail(o.stub + ": not a self-extractor stub");
     HeaderBlockFields block = o.block;
-    block.archive_offset = (uint32_t)out.size();
+    block.archive_offset = (uint32_t)stub.size();
     std::vector<uint8_t> bytes;
     std::string error;
     if (!header_block_bytes(block, &bytes, &error)) fail(error);
-    std::copy(bytes.begin(), bytes.end(), out.begin() + HEADER_BLOCK_FILE_OFFSET);
+    std::copy(bytes.begin(), bytes.end(), stub.begin() + HEADER_BLOCK_FILE_OFFSET);
     static const char ID[] = "mksfx";
-    std::copy(ID, ID + sizeof(ID) - 1, out.begin() + BUILDER_ID_OFFSET);
-    if (block.flags & BLOCK_INTEGRITY_SUM) out.push_back((uint8_t)sum), out.push_back((uint8_t)(sum >> 8));
+    std::copy(ID, ID + sizeof(ID) - 1, stub.begin() + BUILDER_ID_OFFSET);
+    if (block.flags & BLOCK_INTEGRITY_SUM) stub.push_back((uint8_t)sum), stub.push_back((uint8_t)(sum >> 8));
+    summary->bytes_out += stub.size();
     // The stub takes its own size from a 32-bit seek to its end.
-    if (out.size() + members.size() >= 0xFFFFFFFF)
+    if (summary->bytes_out >= 0xFFFFFFFF)
       fail("the self-extractor would be 4 GiB or larger, which the stub cannot read");
   }
-  out.insert(out.end(), members.begin(), members.end());
   return out;
 }
 
@@ -485,12 +487,12 @@ int main(int argc, char **argv) {
       return status;
     }
     Summary summary;
-    std::vector<uint8_t> bytes = build(o, &summary);
-    write_output(o.output, bytes);
+    write_output(o.output, build(o, &summary));
     if (!o.quiet)
-      fprintf(stderr, "%s: %zu member%s, %llu bytes in, %zu out (%.1f%%), %.2f s\n", o.output.c_str(),
-              summary.members, summary.members == 1 ? "" : "s", (unsigned long long)summary.bytes_in, bytes.size(),
-              summary.bytes_in ? 100.0 * bytes.size() / summary.bytes_in : 100.0, seconds());
+      fprintf(stderr, "%s: %zu member%s, %llu bytes in, %llu out (%.1f%%), %.2f s\n", o.output.c_str(),
+              summary.members, summary.members == 1 ? "" : "s", (unsigned long long)summary.bytes_in,
+              (unsigned long long)summary.bytes_out,
+              summary.bytes_in ? 100.0 * summary.bytes_out / summary.bytes_in : 100.0, seconds());
     return 0;
   } catch (const Failure &f) {
     fprintf(stderr, "mksfx: %s\n", f.message.c_str());
