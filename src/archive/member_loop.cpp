@@ -85,11 +85,14 @@ static Decision decide_overwrite() {
   else
     answer = MessageBoxA(ctx->main_window, ctx->text_scratch, ctx->window_title,
                          MB_TASKMODAL | MB_ICONQUESTION | MB_YESNOCANCEL);
-  if (answer == IDCANCEL) {
+  // A box that could not be shown gave no answer: only a No skips, so
+  // nothing is passed over that the user did not decline.
+  if (answer != IDYES && answer != IDNO) {
+    ctx->cancel_requested = 1;
     ctx->abort_flag = 1;
     return DECIDE_STOP;
   }
-  if (answer != IDYES) return DECIDE_SKIP;
+  if (answer == IDNO) return DECIDE_SKIP;
   if (ctx->block.restore_attributes && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
     SetFileAttributesA(ctx->target_path, FILE_ATTRIBUTE_NORMAL);
   return DECIDE_WRITE;
@@ -193,6 +196,15 @@ static bool extract_member() {
   return finish_output_file();
 }
 
+// The data of a member pumps messages per chunk; this pumps once after every
+// member, so a Cancel pressed during directories, empty or skipped members
+// is seen too.
+static bool cancel_seen() {
+  drain_message_queue(ctx->main_window);
+  if (ctx->cancel_requested) ctx->abort_flag = 1;
+  return ctx->cancel_requested != 0;
+}
+
 // Returns false to leave the loop. A No to a message member marks the pass
 // failed but the scan goes on, so every later question is still asked.
 static bool scan_member(bool *message_refused) {
@@ -283,7 +295,7 @@ bool run_pass(HWND window, int mode) {
     HeaderResult header = read_member_header();
     DWORD member_end = 0;
     if (header != HEADER_READY || !find_member_end(&member_end)) break;
-    bool go_on = mode == PASS_SCAN ? scan_member(&message_refused) : extract_member();
+    bool go_on = mode == PASS_SCAN ? scan_member(&message_refused) : extract_member() && !cancel_seen();
     if (!go_on) break;
     if (!seek_archive(member_end)) {
       report_read_error();
@@ -297,9 +309,9 @@ bool run_pass(HWND window, int mode) {
     if (!ctx->abort_flag && (ctx->block.flags_byte & FLAG_INTEGRITY_SUM) &&
         integrity_sum != ctx->stored_integrity_sum)
       fail(MSG_TAMPERED, ctx->module_path);
-  } else {
+  } else if (!ctx->cancel_requested) {  // the user stopped the run: its end must not act
     run_post_install(ctx->main_window);
-    if (ctx->block.run_command[0] && !ctx->abort_flag) start_run_command();
+    if (ctx->block.run_command[0] && !ctx->abort_flag && !ctx->cancel_requested) start_run_command();
   }
   release_member_header();
   return ctx->abort_flag == 0;

@@ -20,7 +20,7 @@ static bool is_in(BYTE c, const char *set) {
   return false;
 }
 
-static bool is_slash(char c) { return c == '\\' || c == '/'; }
+bool is_slash(char c) { return c == '\\' || c == '/'; }
 
 char *find_any_of(char *text, const char *set) {
   for (BYTE *p = (BYTE *)text; *p; ++p) {

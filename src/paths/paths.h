@@ -5,6 +5,7 @@
 
 constexpr int DISPLAY_WIDTH = 32;
 
+bool is_slash(char c);  // backslash or slash
 char *find_any_of(char *text, const char *set);
 char *file_name_part(char *path);
 char *convert_separators(char *text, char replacement);

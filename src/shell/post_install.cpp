@@ -62,6 +62,9 @@ void register_file_class() {
                        sizeof(ctx->program_path)))
     return;
   convert_separators(ctx->program_path, '\\');
+  // After a failed pass a missing program was most likely lost with it: its
+  // class would open files with nothing.
+  if (ctx->abort_flag && GetFileAttributesA(ctx->program_path) == INVALID_FILE_ATTRIBUTES) return;
   CharLowerA(ctx->class_extension);
   if (win32s_host) {
     wsprintfA(ctx->shell_text, "%s ^%s", ctx->program_path, ctx->class_extension);
@@ -102,11 +105,14 @@ static void wait_for_conversation(HWND window) {
   }
 }
 
+// A field cut to size would name another group, item or program: the line
+// is skipped whole, as a "$Class=" line is.
 static void handle_group_line(HWND window, const char *value) {
-  next_field(&value, ctx->group_name, sizeof(ctx->group_name));
-  next_field(&value, ctx->item_title, sizeof(ctx->item_title));
-  next_field(&value, ctx->program_path, sizeof(ctx->program_path));
-  next_field(&value, ctx->item_icon_path, sizeof(ctx->item_icon_path));
+  bool fit = next_field(&value, ctx->group_name, sizeof(ctx->group_name));
+  fit &= next_field(&value, ctx->item_title, sizeof(ctx->item_title));
+  fit &= next_field(&value, ctx->program_path, sizeof(ctx->program_path));
+  fit &= next_field(&value, ctx->item_icon_path, sizeof(ctx->item_icon_path));
+  if (!fit) return;
   initiate_progman(window);
   wait_for_conversation(window);
 }

@@ -17,6 +17,10 @@ INT dir_from_command_line;
 HINSTANCE instance_handle;
 HWND dialog_window;
 
+// Status 0 says that nothing was extracted; a fatal error of the scan pass
+// (a damaged message or script member) ends the run with it too.
+static bool scanning;
+
 // Raw option values before the flags byte is applied.
 enum : INT { RAW_UNSET = 0, RAW_OFF_BY_DASH = 10, RAW_ON = 11, RAW_OFF = 12 };
 
@@ -74,8 +78,9 @@ void release_tokens(char **tokens, int count) {
 // Walks the tokens; returns the raw auto-start and keep-newer values, false
 // when there was no memory for them. A directory that does not fit
 // default_dir is refused rather than cut, since a cut path would name some
-// other directory; the walk still stops there, and auto start is off, so the
-// user confirms whatever directory the dialog then shows.
+// other directory; the walk still stops there. A directory as the first
+// token is never taken. Either way the user must see and confirm the
+// directory that will be used instead.
 static bool read_command_line(LPSTR tail, INT *raw_auto, INT *raw_keep, bool *dir_refused) {
   char **tokens;
   int count = split_command_line(tail, &tokens);
@@ -87,7 +92,9 @@ static bool read_command_line(LPSTR tail, INT *raw_auto, INT *raw_keep, bool *di
       CharLowerA(letter);
       if (letter[0] == 'n') *raw_auto = t[2] == '-' ? RAW_OFF : RAW_ON;
       else if (letter[0] == 'c') *raw_keep = t[2] == '-' ? RAW_OFF_BY_DASH : RAW_ON;
-    } else if (i != 0) {
+    } else if (i == 0) {
+      *dir_refused = true;
+    } else {
       if (lstrlenA(t) < (int)sizeof(ctx->block.default_dir)) {
         lstrcpyA(ctx->text_scratch, t);
         dir_from_command_line = 1;
@@ -146,12 +153,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_tail, int) {
   GetModuleFileNameA(nullptr, ctx->module_path, sizeof(ctx->module_path));
   load_header_block();
   resolve_settings(raw_auto, raw_keep);
-  if (dir_refused) auto_start = 0;
 
-  if (!run_pass(nullptr, PASS_SCAN)) {
+  scanning = true;
+  bool scanned = run_pass(nullptr, PASS_SCAN);
+  scanning = false;
+  if (!scanned) {
     LocalFree(ctx);
     return 0;
   }
+  // After the script, whose "$Flag=" must not turn auto start back on.
+  if (dir_refused) auto_start = 0;
   // A default whose expansion does not fit stays unexpanded, and OK refuses
   // it: the user must name the directory.
   if (!expand_directory_macro(ctx->block.default_dir, "")) auto_start = 0;
@@ -176,6 +187,8 @@ void abort_run(UINT status) {
   ctx->output_file = NO_FILE;
   ctx->archive_file = NO_ARCHIVE;
   EndDialog(dialog_window, 0);
-  ExitProcess(status);
+  UINT code = scanning ? 0 : status;
+  scanning = false;  // a stand-in's process goes on to another run
+  ExitProcess(code);
   __builtin_unreachable();
 }

@@ -55,8 +55,8 @@ static INT_PTR on_init_dialog(HWND dialog) {
   ctx->extracting = 0;
   ctx->cancel_requested = 0;
   dialog_icon = LoadIconA(instance_handle, MAKEINTRESOURCEA(IDI_ICON1));
-  if (auto_start) {
-    SetTimer(dialog, AUTO_START_TIMER, AUTO_START_DELAY_MS, nullptr);
+  // Without its timer auto start cannot go on: the user gets the dialog.
+  if (auto_start && SetTimer(dialog, AUTO_START_TIMER, AUTO_START_DELAY_MS, nullptr)) {
     static constexpr int LOCKED[] = {IDC_REFERENCE, IDC_DIRECTORY, IDOK, IDCANCEL, IDC_START_MENU,
                                      IDC_SET_CLASS};
     if (!keep_controls) enable_controls(dialog, LOCKED, 6, FALSE);
@@ -73,11 +73,12 @@ static void give_controls_back(HWND dialog) {
   EnableWindow(GetDlgItem(dialog, IDC_SET_CLASS), class_offered);
 }
 
-// A network path is refused, and so is a directory macro that was never
-// expanded (a default that did not fit its field): taken literally it would
-// make a folder named after the macro.
+// A network path (two leading separators of either kind, typed or given) is
+// refused, and so is a directory macro that was never expanded (a default
+// that did not fit its field): taken literally it would make a folder named
+// after the macro.
 static bool is_valid_directory(const char *dir) {
-  return !(dir[0] == '\\' && dir[1] == '\\') && !starts_with_macro(dir);
+  return !(is_slash(dir[0]) && is_slash(dir[1])) && !starts_with_macro(dir);
 }
 
 // A second OK while the pass runs (the timer's, after the user's own) is
@@ -87,12 +88,12 @@ static INT_PTR on_ok(HWND dialog) {
   if (!GetDlgItemTextA(dialog, IDC_DIRECTORY, ctx->install_dir, sizeof(ctx->install_dir)))
     ctx->install_dir[0] = 0;
   strip_quotes(ctx->install_dir, sizeof(ctx->install_dir));
+  KillTimer(dialog, AUTO_START_TIMER);  // a refused directory ends auto start too
   if (!is_valid_directory(ctx->install_dir)) {
     MessageBoxA(dialog, MSG_INVALID_DIRECTORY, ctx->window_title, MB_TASKMODAL | MB_ICONWARNING);
     give_controls_back(dialog);
     return FALSE;
   }
-  KillTimer(dialog, AUTO_START_TIMER);
   static constexpr int BUSY[] = {IDOK, IDC_REFERENCE, IDC_DIRECTORY, IDC_START_MENU, IDC_SET_CLASS};
   enable_controls(dialog, BUSY, 5, FALSE);
   SetFocus(GetDlgItem(dialog, IDCANCEL));

@@ -62,8 +62,9 @@ TEST_F(ArchiveTest, CrcMismatchDeletesTheFileStopsAndSkipsTheCommand) {
 }
 
 // The scan refuses a damaged or foreign header, a member of 4 GiB or more, a
-// stored member whose two sizes differ, and a member or archive that would
-// run past the end of the file, before anything is written.
+// stored member whose two sizes differ, a member or archive that would run
+// past the end of the file, and a script it cannot decode, before anything
+// is written: status 0.
 TEST_F(ArchiveTest, ScanErrorsStopTheRunWithOneMessage) {
   std::vector<uint8_t> level = archive_bytes({file_member("a.txt", "x")}), lz5 = raw_member({"", "a.txt", '5', ""}),
                        outside = raw_member({"", "a.txt", '0', ""}), too_short = outside;
@@ -91,6 +92,7 @@ TEST_F(ArchiveTest, ScanErrorsStopTheRunWithOneMessage) {
       {raw_archive({no_crc}), 0, "Bad header"}, {outside, 0, "Bad header"}, {too_short, 0, "Bad header"},
       {raw_archive({past}), 0, "Bad header"}, {raw_archive({{"", "first.txt", '0', "x"}, huge}), 0, "Bad header"},
       {raw_archive({slack}), 0, "Bad header"},
+      {raw_archive({{"", "$", '5', std::string("\0\1\4\xC0", 4), -1, 10}}), 0, "Bad table"},  // symbol 19 of 19
       {raw_member(big), 0, "Unexpeted EOF"}, {raw_archive({}), 1u << 30, "Unexpeted EOF"},  // beyond the file
   };
   for (const auto &r : rows) {

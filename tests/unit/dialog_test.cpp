@@ -44,23 +44,27 @@ TEST_F(DialogTest, ChooserPathWithSpaceIsQuotedAndOkStripsTheQuotes) {
 
 // Whenever OK cannot lead to extraction, the user gets the dialog back (the
 // stand-in's user then gives up with Cancel), or the run ends with a message.
-// A directory the stub refused is never used, nor silently swapped for
-// another while auto start runs.
+// A directory the stub refused (or never took: the first argument) is never
+// used, nor silently swapped for another while auto start runs, even when
+// the script asks for auto start.
 TEST_F(DialogTest, AutoStartThatCannotGoOnNeverLeavesADeadDialog) {
   const std::string long_temp = "C:\\" + std::string(200, 't');
   struct Row {
     const char *why;
     std::string tail, default_dir, fail;
-    bool press_ok;
+    const char *typed;  // pressing OK with this text in the box ("": as it is); null: no OK
     int status;
     std::vector<std::string> boxes;
   } rows[] = {
-      {"network path given with -n", "-n \\\\server\\share", "", "", false, 0, {"Invalid directory"}},
-      {"default too long once expanded", "-n", "%WORK%\\" + std::string(100, 'w'), "", false, 0, {}},
-      {"the same, OK pressed", "-n", "%WORK%\\" + std::string(100, 'w'), "", true, 0, {"Invalid directory"}},
-      {"-n directory too long", "-n C:\\" + std::string(300, 'd'), "C:\\Block", "", false, 0, {}},
-      {"the timer's post of OK fails", "-n C:\\Dest", "", "PostMessageA", false, 1, {}},
-      {"no dialog can be made", "-n C:\\Dest", "", "DialogBoxParamA", false, 0, {"Not enough memory"}},
+      {"network path given with -n", "-n \\\\server\\share", "", "", nullptr, 0, {"Invalid directory"}},
+      {"network path typed with slashes", "-n- C:\\Dest", "", "", "//server/share", 0, {"Invalid directory"}},
+      {"a directory as the only argument", "C:\\Dest", "", "", nullptr, 0, {}},
+      {"default too long once expanded", "-n", "%WORK%\\" + std::string(100, 'w'), "", nullptr, 0, {}},
+      {"the same, OK pressed", "-n", "%WORK%\\" + std::string(100, 'w'), "", "", 0, {"Invalid directory"}},
+      {"-n directory too long", "-n C:\\" + std::string(300, 'd'), "C:\\Block", "", nullptr, 0, {}},
+      {"the timer's post of OK fails", "-n C:\\Dest", "", "PostMessageA", nullptr, 1, {}},
+      {"no dialog can be made", "-n C:\\Dest", "", "DialogBoxParamA", nullptr, 0, {"Not enough memory"}},
+      {"the timer cannot be set", "-n C:\\Dest", "", "SetTimer", nullptr, 0, {}},
   };
   setenv("TEMP", long_temp.c_str(), 1);
   for (const Row &r : rows) {
@@ -69,11 +73,14 @@ TEST_F(DialogTest, AutoStartThatCannotGoOnNeverLeavesADeadDialog) {
     std::filesystem::create_directories(dir + "/drives/C");
     HeaderBlockFields block;
     block.default_dir = r.default_dir;
-    write_sfx({file_member("a.txt", "x")}, block);
+    write_sfx({file_member("$", "$Flag=1"), file_member("a.txt", "x")}, block);
     fresh();
     if (!r.fail.empty()) posix::fail_call(r.fail, 1);
     std::vector<std::function<void(HWND)>> steps;
-    if (r.press_ok) steps.push_back([&](HWND d) { press(d, IDOK); });
+    if (r.typed) steps.push_back([&](HWND d) {
+      if (*r.typed) posix::control(IDC_DIRECTORY)->text = r.typed;
+      press(d, IDOK);
+    });
     EXPECT_EQ(run_with(r.tail, steps), r.status);
     EXPECT_EQ(box_texts(), r.boxes);
     EXPECT_EQ(exists(dir + "/drives/C/Dest/a.txt"), r.status == 1);
@@ -93,6 +100,41 @@ TEST_F(DialogTest, SecondOkDuringThePassIsIgnored) {
                         }});
   EXPECT_EQ(status, 1);
   EXPECT_EQ(posix::call_count("CreateFileA"), 2);  // one pass: one file each
+}
+
+// Cancel pressed right after OK is seen behind the first member whatever it
+// is, and a cancelled or failed "Overwrite?" ends the pass alike: nothing
+// more is made, and neither the post-install step nor the command runs.
+TEST_F(DialogTest, CancelBetweenMembersEndsTheRunThere) {
+  const struct {
+    const char *why;
+    TestMember first;
+    const char *options;
+    int answer;  // to "Overwrite?"; 0: the box fails; -1: none asked, Cancel pressed
+  } rows[] = {{"directory", {"d/", {}, 'd'}, "", -1},
+              {"empty file", file_member("e.txt", ""), "", -1},
+              {"skipped: the file there is newer", file_member("x.txt", "new"), "", -1},
+              {"Overwrite? answered Cancel", file_member("x.txt", "new"), "-c ", IDCANCEL},
+              {"Overwrite? cannot be shown", file_member("x.txt", "new"), "-c ", 0}};
+  HeaderBlockFields block;
+  block.run_command = "run.exe";
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.why);
+    write_sfx({file_member("$", "$ClassTitle=R\r\n$Class=.x,X,x.txt,XFile"), r.first, {"later/", {}, 'd'}}, block);
+    fresh();
+    std::filesystem::create_directories(dest);
+    write_text(dest + "/x.txt", "mine");
+    if (r.answer > 0) posix::queue_answer(r.answer);
+    if (r.answer == 0) posix::fail_call("MessageBoxA", 1);
+    EXPECT_EQ(run_with(std::string(r.options) + "-n- " + dest, {[&](HWND d) {
+                         press(d, IDOK);
+                         if (r.answer < 0) press(d, IDCANCEL);
+                       }}),
+              1);
+    EXPECT_FALSE(exists(dest + "/later"));
+    EXPECT_EQ(read_text(dest + "/x.txt"), "mine");
+    EXPECT_TRUE(posix::shell_executes().empty() && posix::broadcasts().empty());
+  }
 }
 
 TEST_F(DialogTest, MinimizedDialogPaintsItsIcon) {

@@ -113,6 +113,28 @@ TEST_F(ShellTest, WhatAScriptRegisters) {
   }
 }
 
+// After a failed pass, a class whose program is not there is not registered;
+// one whose program is there still is.
+TEST_F(ShellTest, AfterAFailedPassOnlyClassesWithTheirProgramAreRegistered) {
+  Raw bad{"", "bad.txt", '0', "damaged"};
+  bad.file_crc = 0x1234;
+  write_sfx(raw_archive({{"", "$", '0', "$ClassTitle=R\r\n$Class=.v,V,viewer.exe,VFile\r\n$Class=.m,M,m.exe,MFile"},
+                         {"", "viewer.exe", '0', "MZ"}, bad, {"", "m.exe", '0', "MZ"}}));
+  EXPECT_EQ(run_program("-n " + dest), 1);
+  EXPECT_EQ(reg(".v") + reg(".m"), "VFile(none)");
+}
+
+// A "$Group=" field longer than its field is refused whole, as a "$Class=" one
+// is: cut, it would name another group. 79 bytes fit group_name.
+TEST_F(ShellTest, GroupFieldsThatDoNotFitAreRefused) {
+  FakeProgman progman;
+  progman.install();
+  install("$GroupTitle=S\r\n$Group=" + std::string(80, 'G') + ",V,viewer.exe\r\n$Group=" + std::string(79, 'G') +
+          ",V,viewer.exe\r\n");
+  ASSERT_EQ(progman.commands.size(), 1u);
+  EXPECT_EQ(progman.commands[0].find("[CreateGroup(\"" + std::string(79, 'G') + "\",0)]"), 0u);
+}
+
 // Two items, one with an icon, for Program Manager as it should be, missing,
 // its action switched off, mute, or taking commands it never acknowledges,
 // while a hung program shares the desktop: the run never waits for ever, the

@@ -55,7 +55,7 @@ TEST_F(StartupTest, CommandLineAndHeaderBlockMakeTheSettings) {
       {"-n " + long_dir + "x", "C:\\Block", 0, "", "C:\\Block", "", 0, -1, -1},  // too long: refused
       {"-n " + long_dir, "C:\\Block", 0, "", long_dir, "", 1, -1, -1},
       {"-N-", "", BLOCK_AUTO_START, "", "", "", 0, -1, -1},  // letters ignore case; a trailing - turns off
-      {"x", "", BLOCK_AUTO_START, "", "", "", 1, -1, -1},
+      {"x", "", BLOCK_AUTO_START, "", "", "", 0, -1, -1},  // an ignored directory stops auto start
       {"-c-", "", BLOCK_KEEP_NEWER_OFF, "", "", "", -1, 0, -1},  // the block's bit wins over -c-
       {"-c-", "", 0, "", "", "", -1, 1, -1},
       {"-c", "", 0, "", "", "", -1, 0, -1},

@@ -130,6 +130,7 @@ HWND add_hung_window() {
 }
 bool blocked_forever() { return state().blocked_forever; }
 int icons_drawn() { return state().icons_drawn; }
+bool user_gave_up() { return state().user_gave_up; }
 const std::vector<UINT> &send_timeouts() { return state().send_timeouts; }
 
 void post_to(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {

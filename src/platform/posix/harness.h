@@ -113,6 +113,7 @@ HWND add_window(const std::string &class_name, const WindowHandler &handler);
 HWND add_hung_window();           // a top-level window that never answers a sent message
 bool blocked_forever();           // a send reached a hung window with no time limit
 int icons_drawn();
+bool user_gave_up();  // a dialog waited for its user, who cancelled it
 const std::vector<UINT> &send_timeouts();  // the limits of SendMessageTimeoutA calls
 void post_to(HWND window, UINT message, WPARAM wparam, LPARAM lparam);  // as the other side
 void send_to(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

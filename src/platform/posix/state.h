@@ -73,6 +73,7 @@ struct State {
   UINT_PTR next_window = 0x50000;
   bool blocked_forever = false;
   int icons_drawn = 0;
+  bool user_gave_up = false;
   std::function<bool(const std::string &)> write_guard;
   std::function<int(const std::string &, UINT)> box_answerer;
   std::vector<UINT> send_timeouts;

@@ -15,7 +15,8 @@ INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR name, HWND, DLGPROC proc, LPARAM param
   posix::Dialog *outer = state().dialog;
   state().dialog = &dialog;
   proc(dialog.handle, WM_INITDIALOG, 0, param);
-  bool user_gave_up = false;
+  bool &user_gave_up = state().user_gave_up;
+  user_gave_up = false;
   while (!dialog.ended) {
     if (!state().queue.empty()) {
       MSG m = state().queue.front();
@@ -160,7 +161,7 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
 }
 
 UINT_PTR SetTimer(HWND wnd, UINT_PTR id, UINT, TIMERPROC) {
-  if (!state().dialog || wnd != state().dialog->handle) return 0;
+  if (failing("SetTimer") || !state().dialog || wnd != state().dialog->handle) return 0;
   state().dialog->timers.insert(id);
   return id;
 }
