@@ -7,18 +7,27 @@ namespace {
 
 class DialogTest : public SfxTest {};
 
-TEST_F(DialogTest, WithoutTitleKeysBothBoxesKeepTheirCaptionsDisabled) {
+// Without title keys both boxes keep their captions, unchecked and disabled;
+// minimized, the dialog paints its icon.
+TEST_F(DialogTest, IdleDialogBoxesAndIcon) {
   write_sfx({file_member("a.txt", "x")});
   std::vector<posix::Control> seen;
+  INT_PTR erase = -1, drag = 0;
   run_with("", {[&](HWND d) {
              for (int id : {IDC_START_MENU, IDC_SET_CLASS, IDC_DIRECTORY}) seen.push_back(*posix::control(id));
+             posix::set_iconic(true);
+             erase = main_dialog_proc(d, WM_ERASEBKGND, 0, 0);
+             drag = main_dialog_proc(d, WM_QUERYDRAGICON, 0, 0);
+             EXPECT_EQ(main_dialog_proc(d, WM_PAINT, 0, 0), FALSE);
+             posix::set_iconic(false);
+             EXPECT_EQ(main_dialog_proc(d, WM_ERASEBKGND, 0, 0), 0);
              press(d, IDCANCEL);
            }});
   ASSERT_EQ(seen.size(), 3u);
-  EXPECT_EQ(seen[0].text, "&Start Menu");
-  EXPECT_EQ(seen[1].text, "Set Cl&ass");
+  EXPECT_EQ(seen[0].text + seen[1].text, "&Start MenuSet Cl&ass");
   EXPECT_FALSE(seen[0].enabled || seen[1].enabled || seen[0].check);
   EXPECT_EQ(seen[2].limit, 255);  // the most install_dir holds
+  EXPECT_EQ(std::vector<INT_PTR>({erase, drag != 0, posix::icons_drawn()}), std::vector<INT_PTR>({1, 1, 1}));
 }
 
 TEST_F(DialogTest, ChooserPathWithSpaceIsQuotedAndOkStripsTheQuotes) {
@@ -106,52 +115,28 @@ TEST_F(DialogTest, SecondOkDuringThePassIsIgnored) {
 // is, and a cancelled or failed "Overwrite?" ends the pass alike: nothing
 // more is made, and neither the post-install step nor the command runs.
 TEST_F(DialogTest, CancelBetweenMembersEndsTheRunThere) {
-  const struct {
-    const char *why;
-    TestMember first;
-    const char *options;
-    int answer;  // to "Overwrite?"; 0: the box fails; -1: none asked, Cancel pressed
-  } rows[] = {{"directory", {"d/", {}, 'd'}, "", -1},
-              {"empty file", file_member("e.txt", ""), "", -1},
-              {"skipped: the file there is newer", file_member("x.txt", "new"), "", -1},
-              {"Overwrite? answered Cancel", file_member("x.txt", "new"), "-c ", IDCANCEL},
-              {"Overwrite? cannot be shown", file_member("x.txt", "new"), "-c ", 0}};
+  // The first member; the answer to "Overwrite?" (0: the box fails; -1: none asked, Cancel pressed).
+  const std::pair<TestMember, int> rows[] = {{{"d/", {}, 'd'}, -1}, {file_member("e.txt", ""), -1},
+                                             {file_member("x.txt", "new"), -1},  // skipped: the file there is newer
+                                             {file_member("x.txt", "new"), IDCANCEL}, {file_member("x.txt", "new"), 0}};
   HeaderBlockFields block;
   block.run_command = "run.exe";
   for (const auto &r : rows) {
-    SCOPED_TRACE(r.why);
-    write_sfx({file_member("$", "$ClassTitle=R\r\n$Class=.x,X,x.txt,XFile"), r.first, {"later/", {}, 'd'}}, block);
+    write_sfx({r.first, {"later/", {}, 'd'}}, block);
     fresh();
     std::filesystem::create_directories(dest);
     write_text(dest + "/x.txt", "mine");
-    if (r.answer > 0) posix::queue_answer(r.answer);
-    if (r.answer == 0) posix::fail_call("MessageBoxA", 1);
-    EXPECT_EQ(run_with(std::string(r.options) + "-n- " + dest, {[&](HWND d) {
+    if (r.second > 0) posix::queue_answer(r.second);
+    if (r.second == 0) posix::fail_call("MessageBoxA", 1);
+    EXPECT_EQ(run_with((r.second < 0 ? "-n- " : "-c -n- ") + dest, {[&](HWND d) {
                          press(d, IDOK);
-                         if (r.answer < 0) press(d, IDCANCEL);
+                         if (r.second < 0) press(d, IDCANCEL);
                        }}),
               1);
-    EXPECT_FALSE(exists(dest + "/later"));
+    EXPECT_FALSE(exists(dest + "/later")) << r.first.path << r.second;
     EXPECT_EQ(read_text(dest + "/x.txt"), "mine");
     EXPECT_TRUE(posix::shell_executes().empty() && posix::broadcasts().empty());
   }
-}
-
-TEST_F(DialogTest, MinimizedDialogPaintsItsIcon) {
-  write_sfx({file_member("a.txt", "x")});
-  INT_PTR erase = -1, drag = 0;
-  run_with("", {[&](HWND d) {
-                  posix::set_iconic(true);
-                  erase = main_dialog_proc(d, WM_ERASEBKGND, 0, 0);
-                  drag = main_dialog_proc(d, WM_QUERYDRAGICON, 0, 0);
-                  EXPECT_EQ(main_dialog_proc(d, WM_PAINT, 0, 0), FALSE);
-                  posix::set_iconic(false);
-                  EXPECT_EQ(main_dialog_proc(d, WM_ERASEBKGND, 0, 0), 0);
-                  press(d, IDCANCEL);
-                }});
-  EXPECT_EQ(erase, 1);
-  EXPECT_NE(drag, 0);
-  EXPECT_EQ(posix::icons_drawn(), 1);
 }
 
 }  // namespace

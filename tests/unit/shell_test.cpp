@@ -113,26 +113,22 @@ TEST_F(ShellTest, WhatAScriptRegisters) {
   }
 }
 
-// After a failed pass, a class whose program is not there is not registered;
-// one whose program is there still is.
-TEST_F(ShellTest, AfterAFailedPassOnlyClassesWithTheirProgramAreRegistered) {
-  Raw bad{"", "bad.txt", '0', "damaged"};
-  bad.file_crc = 0x1234;
-  write_sfx(raw_archive({{"", "$", '0', "$ClassTitle=R\r\n$Class=.v,V,viewer.exe,VFile\r\n$Class=.m,M,m.exe,MFile"},
-                         {"", "viewer.exe", '0', "MZ"}, bad, {"", "m.exe", '0', "MZ"}}));
-  EXPECT_EQ(run_program("-n " + dest), 1);
-  EXPECT_EQ(reg(".v") + reg(".m"), "VFile(none)");
-}
-
-// A "$Group=" field longer than its field is refused whole, as a "$Class=" one
-// is: cut, it would name another group. 79 bytes fit group_name.
-TEST_F(ShellTest, GroupFieldsThatDoNotFitAreRefused) {
+// After a failed pass a class whose program is not there is not registered
+// (one whose program is there still is). A "$Group=" field too long for its
+// field is refused whole, like a "$Class=" one: cut, it would name another
+// group. 79 bytes fit group_name.
+TEST_F(ShellTest, AFailedPassAndFieldsThatDoNotFit) {
   FakeProgman progman;
   progman.install();
-  install("$GroupTitle=S\r\n$Group=" + std::string(80, 'G') + ",V,viewer.exe\r\n$Group=" + std::string(79, 'G') +
-          ",V,viewer.exe\r\n");
+  Raw bad{"", "bad.txt", '0', "damaged"};
+  bad.file_crc = 0x1234;
+  const std::string g79(79, 'G'), script = "$ClassTitle=R\r\n$Class=.v,V,viewer.exe,VFile\r\n$Class=.m,M,m.exe,MFile\r\n"
+                                          "$GroupTitle=S\r\n$Group=G" + g79 + ",V,v.exe\r\n$Group=" + g79 + ",V,v.exe";
+  write_sfx(raw_archive({{"", "$", '0', script}, {"", "viewer.exe", '0', "MZ"}, bad, {"", "m.exe", '0', "MZ"}}));
+  EXPECT_EQ(run_program("-n " + dest), 1);
+  EXPECT_EQ(reg(".v") + reg(".m"), "VFile(none)");
   ASSERT_EQ(progman.commands.size(), 1u);
-  EXPECT_EQ(progman.commands[0].find("[CreateGroup(\"" + std::string(79, 'G') + "\",0)]"), 0u);
+  EXPECT_EQ(progman.commands[0].find("[CreateGroup(\"" + g79 + "\",0)]"), 0u);
 }
 
 // Two items, one with an icon, for Program Manager as it should be, missing,

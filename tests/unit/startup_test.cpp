@@ -98,38 +98,33 @@ class ScriptTest : public SfxTest {
   }
 };
 
+// Flag bits apply in order, a later one winning; settings carry from one
+// script to the next. Columns: auto start, overwrite all, keep newer,
+// restore attributes, keep controls.
 TEST_F(ScriptTest, FlagBitsApplyInOrderLaterOnesWinning) {
-  interpret("$Flag=4098");  // 0x1002
-  EXPECT_EQ(overwrite_all, 1);
-  EXPECT_EQ(ctx->block.restore_attributes, 0);
-  interpret("$Flag=16");
-  EXPECT_EQ(ctx->block.restore_attributes, '/');
-  auto_start = 1;
-  interpret("$Flag=257");  // 0x0101: on, then off
-  EXPECT_EQ(auto_start, 0);
-  interpret("$Flag=8");
-  EXPECT_EQ(keep_newer, 0);
-  interpret("$Flag=  +2048");
-  EXPECT_EQ(keep_newer, 1);
-  interpret("$Flag=73729");  // 0x12001: only the low 16 bits count, so 0x2001
-  EXPECT_EQ(auto_start, 1);
-  EXPECT_EQ(keep_controls, 1);
+  const std::pair<const char *, std::vector<int>> rows[] = {
+      {"$Flag=4098", {0, 1, 1, 0, 0}},         // 0x1002
+      {"$Flag=16", {0, 1, 1, '/', 0}},
+      {"$Flag=257", {0, 1, 1, '/', 0}},        // 0x0101: on, then off
+      {"$Flag=8", {0, 1, 0, '/', 0}},
+      {"$Flag=  +2048", {0, 1, 1, '/', 0}},
+      {"$Flag=73729", {1, 1, 1, '/', 1}}};     // 0x12001: only the low 16 bits count, so 0x2001
+  for (const auto &[script, settings] : rows) {
+    interpret(script);
+    EXPECT_EQ(std::vector<int>({auto_start, overwrite_all, keep_newer, ctx->block.restore_attributes, keep_controls}),
+              settings) << script;
+  }
 }
 
-TEST_F(ScriptTest, LinesEndWithAnyControlByteAndKeysAreCaseSensitive) {
+// Lines end at any control byte; keys are case-sensitive and start a line;
+// "$InstallDir=" only fills an empty directory.
+TEST_F(ScriptTest, LinesKeysAndInstallDir) {
   interpret("$WindowTitle=One\n$InstallTitle=Two\x01$Command=run.exe\t$Flag=1\x1f$flag=2\r $Flag=2\n$AskRegist=");
-  EXPECT_STREQ(ctx->window_title, "One");
-  EXPECT_STREQ(ctx->dir_caption, "Two");
-  EXPECT_STREQ(ctx->block.run_command, "run.exe");
+  EXPECT_EQ(std::string(ctx->window_title) + ctx->dir_caption + ctx->block.run_command, "OneTworun.exe");
   EXPECT_EQ(auto_start, 1);     // the tab ended the line before it
   EXPECT_EQ(overwrite_all, 0);  // "$flag=" is no key, and a line starting with a space never matches
   EXPECT_EQ(ask_class, 1);
-}
-
-TEST_F(ScriptTest, InstallDirOnlyFillsAnEmptyDirectory) {
-  interpret("$InstallDir=\"C:\\My Dir\",ignored");
-  EXPECT_STREQ(ctx->block.default_dir, "C:\\My Dir");
-  interpret("$InstallDir=D:\\Other");
+  interpret("$InstallDir=\"C:\\My Dir\",ignored\n$InstallDir=D:\\Other");
   EXPECT_STREQ(ctx->block.default_dir, "C:\\My Dir");
 }
 
