@@ -10,7 +10,7 @@ namespace {
 struct FakeProgman {
   std::vector<std::string> commands;
   int initiates = 0, terminates = 0;
-  bool answers = true, acknowledges_commands = true;
+  bool answers = true, acknowledges_commands = true, user_cancels = false;  // Cancel pressed as a command comes
 
   void install() {
     posix::add_window("Progman", [this](HWND self, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -23,6 +23,7 @@ struct FakeProgman {
       } else if (message == WM_DDE_EXECUTE) {
         commands.push_back((const char *)GlobalLock((HGLOBAL)lparam));
         GlobalUnlock((HGLOBAL)lparam);
+        if (user_cancels) posix::post_to(client, WM_COMMAND, IDCANCEL, 0);
         if (!acknowledges_commands) return;
         posix::post_to(client, WM_DDE_ACK, (WPARAM)self, PackDDElParam(WM_DDE_ACK, 0x8000, (UINT_PTR)lparam));
       } else if (message == WM_DDE_TERMINATE) {
@@ -134,7 +135,8 @@ TEST_F(ShellTest, AFailedPassAndFieldsThatDoNotFit) {
 // Two items, one with an icon, for Program Manager as it should be, missing,
 // its action switched off, mute, or taking commands it never acknowledges,
 // while a hung program shares the desktop: the run never waits for ever, the
-// rest of the step still runs, and each conversation begun is ended.
+// rest of the step still runs, and each conversation begun is ended; after a
+// Cancel pressed meanwhile the command does not start.
 TEST_F(ShellTest, ProgramManagerConversations) {
   const struct {
     const char *why;
@@ -148,6 +150,7 @@ TEST_F(ShellTest, ProgramManagerConversations) {
       {"action off", true, true, true, "Start,0", {0, 0, 0}, {}},
       {"mute", true, false, true, "Start", {2, 0, 0}, {}},
       {"never acknowledges", true, true, false, "Start", {2, 2, 2}, {}},
+      {"Cancel meanwhile: no command", true, true, true, "Start", {2, 2, 2}, {}},
   };
   const std::string p = win(dest) + "\\viewer.exe";
   const std::vector<std::string> commands = {"[CreateGroup(\"Tools\",0)]\n[AddItem(" + p + ",Viewer)]",
@@ -162,6 +165,7 @@ TEST_F(ShellTest, ProgramManagerConversations) {
     posix::add_hung_window();
     progman = {};
     progman.answers = r.answers, progman.acknowledges_commands = r.acknowledges;
+    progman.user_cancels = r.why[0] == 'C';
     if (r.window) progman.install();
     EXPECT_EQ(install("$GroupTitle=" + r.group_title + "\r\n$Group=Tools,Viewer,viewer.exe\r\n"
                       "$Group=Tools,Viewer,viewer.exe,viewer.ico\r\n$ClassTitle=R\r\n$Class=.v,V,viewer.exe,VFile\r\n",
@@ -176,7 +180,7 @@ TEST_F(ShellTest, ProgramManagerConversations) {
     EXPECT_FALSE(posix::blocked_forever());
     for (UINT limit : posix::send_timeouts()) EXPECT_LE(limit, DDE_WAIT_MS);
     EXPECT_EQ(reg(".v"), "VFile");
-    EXPECT_EQ(posix::shell_executes().size(), 1u);
+    EXPECT_EQ(posix::shell_executes().size(), progman.user_cancels ? 0u : 1u);
     expect_released(r.acknowledges ? 0 : 2);  // an unanswered command may still be read by its server
   }
 }
