@@ -62,6 +62,7 @@ extracted() {
   expect_status $? 1
 }
 same_tree() { diff -r "$WORK/in" "$DEST" >/dev/null || fail "extracted tree differs"; }
+file_times() { (cd "$1" && find . -type f -exec stat -c '%n %Y' {} + | sort); }
 
 case $CASE in
 setup)
@@ -82,7 +83,6 @@ auto_start)
   extracted signed.exe
   same_tree
   expect_boxes
-  file_times() { (cd "$1" && find . -type f -exec stat -c '%n %Y' {} + | sort); }
   [ "$(file_times "$DEST")" = "$(file_times in)" ] || fail "times: $(diff <(file_times in) <(file_times "$DEST") | head -3)"
   "$MKSFX" --extract signed.exe -C native >/dev/null || fail "mksfx --extract failed"
   diff -r "$DEST" native >/dev/null || fail "mksfx --extract gave another tree"
@@ -229,6 +229,45 @@ mksfx_windows)
   outside=$(find "$WORK" -name 'escape*' -not -path "$WORK/[wl]-hostile.exe/*")
   [ -z "$outside" ] || fail "--extract wrote outside: $outside"
   [ ! -e "$WINEPREFIX/drive_c/rooted.txt" ] || fail "--extract wrote a member that names a drive"
+  ;;
+versions)
+  # One self-extractor per Windows version Wine reports to it (by exe name),
+  # each with a file class and a group from its script and a default
+  # directory under %ProgramFiles%. Win32s (win31) puts the class in WIN.INI,
+  # which Wine keeps under Extensions below, shifts times by TZ (EST5: 5 hours
+  # back) and takes %ProgramFiles% for the Windows drive; the others write
+  # HKCR and restore times as stored. The removals undo an earlier run.
+  x86_64-w64-mingw32-g++ -O2 -static -o progman_server.exe "$SFX_ROOT/tests/e2e/progman_server.cpp" ||
+    fail "cannot build the server"
+  cp "$SFX_ROOT/README.md" in/viewer.exe
+  versions="win31 win95 nt40 winxp win10" ext='HKEY_CURRENT_USER\Software\Microsoft\Windows NT\CurrentVersion\Extensions'
+  for v in $versions; do
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\sfx_%s.exe]\n"Version"="%s"\n[-HKEY_CLASSES_ROOT\\.v%s]\n[%s]\n"v%s"=-\n' $v $v $v "$ext" $v
+    printf '$InstallDir=%%ProgramFiles%%\\sfxv\\%s\n$Flag=1\n$ClassTitle=Register\n$Class=.v%s,V,viewer.exe,VFile%s\n$GroupTitle=Menu\n$Group=V %s,Viewer,viewer.exe\n' $v $v $v $v > $v.txt
+    rm -rf "$WINEPREFIX"/drive_c/*/sfxv/$v "$WINEPREFIX"/drive_c/sfxv/$v
+  done | sed '1i REGEDIT4' > versions.reg
+  WINEDEBUG=-all "$WINE64" reg import "$(winpath "$WORK/versions.reg")" >/dev/null 2>&1 || fail "reg import"
+  WINEDEBUG=-all "$WINE64" progman_server.exe "$(winpath "$WORK/commands.txt")" >/dev/null 2>&1 &
+  server=$!
+  for _ in $(seq 100); do [ -e commands.txt ] && break; sleep 0.1; done
+  for v in $versions; do
+    "$MKSFX" -q --stub "$STUB" --title "$TITLE" --script $v.txt -o sfx_$v.exe -C in . || fail "mksfx failed"
+    TZ=EST5 wine_run "$LOG" sfx_$v.exe
+    expect_status $? 1
+    shift=0 DEST=$(echo "$WINEPREFIX"/drive_c/Program\ Files*/sfxv/$v)
+    [ $v = win31 ] && shift=18000 DEST=$WINEPREFIX/drive_c/sfxv/$v
+    same_tree
+    [ "$(file_times "$DEST")" = "$(file_times in | awk -v s=$shift '{ $NF -= s } 1')" ] || fail "$v: times"
+    grep -qF "[CreateGroup(\"V $v\",0)]" commands.txt || fail "$v: no group"
+  done
+  kill $server 2>/dev/null
+  printf '@reg query "%s"\r\n@for %%%%v in (%s) do @reg query HKCR\\.v%%%%v /ve\r\n' "$ext" "$versions" > query.bat
+  regs=$(WINEDEBUG=-all "$WINE64" cmd /c "$(winpath "$WORK/query.bat")" 2>/dev/null | tr -d '\r')
+  for v in $versions; do
+    in_ini=$(echo "$regs" | grep -c "^    v$v    REG_SZ    .*viewer.exe ^.v$v\$")
+    in_hkcr=$(echo "$regs" | grep -cx "    (Default)    REG_SZ    VFile$v")
+    [ "$in_ini $in_hkcr" = "$([ $v = win31 ] && echo 1 0 || echo 0 1)" ] || fail "$v: class [$regs]"
+  done
   ;;
 hostile_paths)
   # Parent steps, directory fields and entries of other archivers (what each
