@@ -157,43 +157,6 @@ overwrite)
   [ "$(cat "$DEST/docs/numbers.txt")" = old ] || fail "Cancel replaced the file"
   [ ! -e "$DEST/random.bin" ] || fail "extraction went on after Cancel"
   ;;
-script)
-  # One script does it all: title, directory, auto start, a file class, two
-  # Program Manager items and a command. The items go to our own "Progman"
-  # window (so no PROGMAN.EXE is started), which writes the texts it receives.
-  x86_64-w64-mingw32-g++ -O2 -static -o progman_server.exe "$SFX_ROOT/tests/e2e/progman_server.cpp" \
-    || fail "cannot build the server"
-  cp "$SFX_ROOT/README.md" in/viewer.exe
-  cp "$SFX_ROOT/README.md" in/viewer.ico
-  printf '$WindowTitle=Scripted Title\r\n$InstallTitle=Where to:\n$InstallDir=%s\n$Flag=1\n$Command=cmd.exe /c echo ran> marker.txt\n$ClassTitle=Register\r\n$Class=.XyZ,Xyz document,viewer.exe,XyzFile\r\n$GroupTitle=Start Menu\r\n$Group=Tools,Viewer,viewer.exe\r\n$Group=Tools,Viewer,viewer.exe,viewer.ico\r\n' "$DEST_WIN" > script.txt
-  build --script script.txt
-  WINEDEBUG=-all "$WINE64" progman_server.exe "$(winpath "$WORK/commands.txt")" >/dev/null 2>&1 &
-  server=$!
-  for _ in $(seq 100); do [ -e commands.txt ] && break; sleep 0.1; done
-  run_bg sfx.exe
-  wine_wait_window "Scripted Title" 30 >/dev/null || fail "the script's title was not shown"
-  wait $pid
-  expect_status $? 1
-  kill $server 2>/dev/null
-  same_tree_except_marker=$(diff -r in "$DEST" | grep -v 'Only in .*: marker.txt')
-  [ -z "$same_tree_except_marker" ] || fail "tree differs: $same_tree_except_marker"
-  # The command runs on its own after the stub ends: wait for its whole line.
-  for _ in $(seq 100); do grep -q ran "$DEST/marker.txt" 2>/dev/null && break; sleep 0.2; done
-  grep -q ran "$DEST/marker.txt" || fail "run command did not write its marker"
-  query() { WINEDEBUG=-all "$WINE64" reg query "$1" /ve 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p'; }
-  [ "$(query 'HKCR\.xyz')" = XyzFile ] || fail "extension key: [$(query 'HKCR\.xyz')]"
-  command=$(query 'HKCR\XyzFile\shell\open\command')  # (every value's text is the unit tests' job)
-  case $command in \"*'\viewer.exe" "%1"') ;; *) fail "open command: [$command]" ;; esac
-  # The paths are Wine's short forms of the destination, an 8.3 name: D here.
-  got=$(sed -E 's#C:\\e2e\\[A-Za-z0-9_~]{1,8}#D#g' commands.txt)
-  want='[CreateGroup("Tools",0)]
-[AddItem(D\viewer.exe,Viewer)]
----
-[CreateGroup("Tools",0)]
-[AddItem(D\viewer.exe,Viewer,D\viewer.ico)]
----'
-  [ "$got" = "$want" ] || fail "commands were [$(cat commands.txt)]"
-  ;;
 mksfx_windows)
   # The Windows build of mksfx under Wine writes the same bytes as the Linux
   # one, and lists, tests and extracts as it does, refusals included.
@@ -231,19 +194,23 @@ mksfx_windows)
   [ ! -e "$WINEPREFIX/drive_c/rooted.txt" ] || fail "--extract wrote a member that names a drive"
   ;;
 versions)
-  # One self-extractor per Windows version Wine reports to it (by exe name),
-  # each with a file class and a group from its script and a default
-  # directory under %ProgramFiles%. Win32s (win31) puts the class in WIN.INI,
+  # One script does it all, under each Windows version Wine reports to one
+  # program (by exe name): title, a directory under %ProgramFiles%, auto
+  # start, a file class, two Program Manager items and a command. The items
+  # go to our own "Progman" window (so no PROGMAN.EXE is started), which
+  # writes the texts it receives. Win32s (win31) puts the class in WIN.INI,
   # which Wine keeps under Extensions below, shifts times by TZ (EST5: 5 hours
   # back) and takes %ProgramFiles% for the Windows drive; the others write
   # HKCR and restore times as stored. The removals undo an earlier run.
   x86_64-w64-mingw32-g++ -O2 -static -o progman_server.exe "$SFX_ROOT/tests/e2e/progman_server.cpp" ||
     fail "cannot build the server"
   cp "$SFX_ROOT/README.md" in/viewer.exe
+  cp "$SFX_ROOT/README.md" in/viewer.ico
   versions="win31 win95 nt40 winxp win10" ext='HKEY_CURRENT_USER\Software\Microsoft\Windows NT\CurrentVersion\Extensions'
   for v in $versions; do
-    printf '[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\sfx_%s.exe]\n"Version"="%s"\n[-HKEY_CLASSES_ROOT\\.v%s]\n[%s]\n"v%s"=-\n' $v $v $v "$ext" $v
-    printf '$InstallDir=%%ProgramFiles%%\\sfxv\\%s\n$Flag=1\n$ClassTitle=Register\n$Class=.v%s,V,viewer.exe,VFile%s\n$GroupTitle=Menu\n$Group=V %s,Viewer,viewer.exe\n' $v $v $v $v > $v.txt
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\sfx_%s.exe]\n"Version"="%s"\n[-HKEY_CLASSES_ROOT\\.v%s]\n[-HKEY_CLASSES_ROOT\\VFile%s]\n[%s]\n"v%s"=-\n' $v $v $v $v "$ext" $v
+    printf '$WindowTitle=Scripted %s\r\n$InstallTitle=Where to:\n$InstallDir=%%ProgramFiles%%\\sfxv\\%s\n$Flag=1\n$Command=cmd.exe /c echo ran> marker.txt\n$ClassTitle=Register\r\n$Class=.v%s,V document,viewer.exe,VFile%s\r\n$GroupTitle=Start Menu\r\n$Group=V %s,Viewer,viewer.exe\r\n$Group=V %s,Viewer,viewer.exe,viewer.ico\r\n' $v $v $v $v $v $v > $v.txt
+    printf '[CreateGroup("V %s",0)]\n[AddItem(D\\viewer.exe,Viewer)]\n---\n[CreateGroup("V %s",0)]\n[AddItem(D\\viewer.exe,Viewer,D\\viewer.ico)]\n---\n' $v $v >> want.txt
     rm -rf "$WINEPREFIX"/drive_c/*/sfxv/$v "$WINEPREFIX"/drive_c/sfxv/$v
   done | sed '1i REGEDIT4' > versions.reg
   WINEDEBUG=-all "$WINE64" reg import "$(winpath "$WORK/versions.reg")" >/dev/null 2>&1 || fail "reg import"
@@ -252,21 +219,31 @@ versions)
   for _ in $(seq 100); do [ -e commands.txt ] && break; sleep 0.1; done
   for v in $versions; do
     "$MKSFX" -q --stub "$STUB" --title "$TITLE" --script $v.txt -o sfx_$v.exe -C in . || fail "mksfx failed"
-    TZ=EST5 wine_run "$LOG" sfx_$v.exe
+    TZ=EST5 run_bg sfx_$v.exe
+    wine_wait_window "Scripted $v" 30 >/dev/null || fail "$v: the script's title was not shown"
+    wait $pid
     expect_status $? 1
     shift=0 DEST=$(echo "$WINEPREFIX"/drive_c/Program\ Files*/sfxv/$v)
     [ $v = win31 ] && shift=18000 DEST=$WINEPREFIX/drive_c/sfxv/$v
+    # The command runs on its own after the stub ends: wait for its whole line.
+    for _ in $(seq 100); do grep -q ran "$DEST/marker.txt" 2>/dev/null && break; sleep 0.2; done
+    grep -q ran "$DEST/marker.txt" && rm "$DEST/marker.txt" || fail "$v: run command did not write its marker"
     same_tree
     [ "$(file_times "$DEST")" = "$(file_times in | awk -v s=$shift '{ $NF -= s } 1')" ] || fail "$v: times"
-    grep -qF "[CreateGroup(\"V $v\",0)]" commands.txt || fail "$v: no group"
   done
   kill $server 2>/dev/null
-  printf '@reg query "%s"\r\n@for %%%%v in (%s) do @reg query HKCR\\.v%%%%v /ve\r\n' "$ext" "$versions" > query.bat
+  # The paths are Wine's short forms of the destination: D here.
+  got=$(sed -E 's#C:\\[^,]*sfxv\\[a-z0-9]+#D#g' commands.txt)
+  [ "$got" = "$(cat want.txt)" ] || fail "commands were [$(cat commands.txt)]"
+  printf '@reg query "%s"\r\n' "$ext" > query.bat
+  for key in '.v%%v' 'VFile%%v\shell\open\command'; do
+    printf '@for %%%%v in (%s) do @reg query HKCR\%s /ve\r\n' "$versions" "$key" >> query.bat
+  done
   regs=$(WINEDEBUG=-all "$WINE64" cmd /c "$(winpath "$WORK/query.bat")" 2>/dev/null | tr -d '\r')
-  for v in $versions; do
+  for v in $versions; do  # (every value's text is the unit tests' job)
     in_ini=$(echo "$regs" | grep -c "^    v$v    REG_SZ    .*viewer.exe ^.v$v\$")
-    in_hkcr=$(echo "$regs" | grep -cx "    (Default)    REG_SZ    VFile$v")
-    [ "$in_ini $in_hkcr" = "$([ $v = win31 ] && echo 1 0 || echo 0 1)" ] || fail "$v: class [$regs]"
+    in_hkcr=$(echo "$regs" | grep -cx -e "    (Default)    REG_SZ    VFile$v" -e "    (Default)    REG_SZ    \".*\\\\$v\\\\viewer.exe\" \"%1\"")
+    [ "$in_ini $in_hkcr" = "$([ $v = win31 ] && echo 1 0 || echo 0 2)" ] || fail "$v: class [$regs]"
   done
   ;;
 hostile_paths)

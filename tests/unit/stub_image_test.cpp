@@ -35,6 +35,17 @@ struct PeImage {
     return 0;
   }
   uint32_t directory_rva(int index) const { return u32(optional + (magic == 0x10B ? 96 : 112) + 8u * (unsigned)index); }
+  // The file offset and size of resource type/id (its first language); 0 if none.
+  std::pair<size_t, uint32_t> resource(uint32_t type, uint32_t id) const {
+    size_t root = rva_to_offset(directory_rva(2)), at = 0;
+    for (uint32_t want : {type, id, 0u}) {
+      size_t entries = root + at + 16, n = u16(root + at + 12) + u16(root + at + 14);
+      for (at = 0; n-- > 0 && !at; entries += 8)
+        if (u32(entries) == want || !want) at = u32(entries + 4) & 0x7FFFFFFF;
+      if (!at) return {0, 0};
+    }
+    return {rva_to_offset(u32(root + at)), u32(root + at + 4)};
+  }
 };
 
 // Built by scripts/build; a test build without the stub skips these.
@@ -61,7 +72,7 @@ TEST_F(ProductStub, HeaderVersionsAndDirectoriesSuitEveryWin32Loader) {
   EXPECT_EQ(std::vector<unsigned>({pe.u16(pe.optional + 40), pe.u16(pe.optional + 42), pe.u16(pe.optional + 48),
                                    pe.u16(pe.optional + 50)}),
             std::vector<unsigned>({3, 10, 3, 10}));
-  EXPECT_LE(pe.bytes.size(), 32768u);
+  EXPECT_LE(pe.bytes.size(), 34816u);
 }
 
 // A second link at base 0x10000000 differs from the product exactly where an
@@ -98,6 +109,71 @@ TEST_F(ProductStub, RelocationTableListsEveryAbsoluteAddressAndNothingElse) {
   EXPECT_GT(locations, 100u);
   for (size_t i = 0; i < pe.bytes.size(); ++i)
     ASSERT_TRUE(pe.bytes[i] == relinked.bytes[i] || listed[i]) << "unlisted change at " << std::hex << i;
+}
+
+// The manifest (resource 24, id 1) as a strict XML parser reads it: the
+// level asked for, whether it names a dependency (on the common controls,
+// which older systems lack), and the rest in canonical form.
+std::string manifest_of(const std::string &file) {
+  PeImage pe;
+  if (!pe.load(read_file(file))) return "not an image";
+  auto [at, size] = pe.resource(24, 1);
+  write_file(file + ".xml", std::vector<uint8_t>(pe.bytes.begin() + at, pe.bytes.begin() + at + size));
+  return capture("python3 -c 'import sys, xml.etree.ElementTree as E\n"
+                 "r = E.parse(sys.argv[1]).getroot(); v = \"{urn:schemas-microsoft-com:asm.v3}\"\n"
+                 "e = r.find(f\"{v}trustInfo/{v}security/{v}requestedPrivileges/{v}requestedExecutionLevel\")\n"
+                 "print(e.get(\"level\")); e.set(\"level\", \"\")\n"
+                 "print(any(\"dependency\" in x.tag for x in r.iter()), E.canonicalize(E.tostring(r), strip_text=True))' " +
+                 file + ".xml");
+}
+
+// mksfx writes the level asked for, or with auto (the default) the highest
+// one when the default directory is a system location; nothing else in the
+// stub changes but the header block, and the result still takes a signature.
+class StubManifest : public ProductStub {};  // run on mutants of mksfx, unlike the checks of the stub alone
+TEST_F(StubManifest, AsksForTheChosenLevelAndNothingElseChanges) {
+  std::string dir = ::testing::TempDir() + "elevation", dist = manifest_of(path);
+  ASSERT_EQ(dist.substr(0, dist.find(' ')), "asInvoker\nFalse");
+  capture("mkdir -p " + dir);
+  write_text(dir + "/in.txt", "x");
+  write_text(dir + "/s", "$InstallDir=\r\n$InstallDir=\"%ProgramFiles%\\App\",0\n");  // the first names none
+  struct Row { std::string options, level, why; } rows[] = {
+      {"--elevation root", "", "refused"},
+      {"", "asInvoker", "auto with no default directory"},
+      {"--elevation invoker --default-dir %WinDir%", "asInvoker", "as asked"},
+      {"--elevation highest", "highestAvailable", "as asked"},
+      {"--elevation admin", "requireAdministrator", "as asked"},
+      {"--default-dir '%ProgramFiles%\\App'", "highestAvailable", "auto: Program Files"},
+      {"--elevation auto --default-dir %WinDir%", "highestAvailable", "auto: the Windows directory"},
+      {"--default-dir '%SystemDir%\\x'", "highestAvailable", "auto: the system directory"},
+      {"--default-dir '%WinRoot%\\Games'", "highestAvailable", "auto: the root of the Windows drive"},
+      {"--default-dir '%WORK%\\x'", "asInvoker", "auto: the work directory is the user's"},
+      {"--default-dir %windir%", "asInvoker", "auto: no macro for the stub, which matches case"},
+      {"--script s", "highestAvailable", "auto: the script's first directory when the block has none"},
+      {"--script s --default-dir 'C:\\App'", "asInvoker", "auto: the block's directory before the script's"},
+  };
+  auto [at, size] = pe.resource(24, 1);
+  std::string text(pe.bytes.begin() + at, pe.bytes.begin() + at + size);
+  size_t begin = at + text.find("level="), end = at + text.find("uiAccess");  // where the level may change
+  int status;
+  for (const Row &r : rows) {
+    std::string said = capture("cd " + dir + " && rm -f out.exe && " MKSFX_PATH " -q --stub " + path +
+                               " -o out.exe " + r.options + " in.txt", &status);
+    ASSERT_EQ(status, r.level.empty() ? 2 : 0) << r.why << ": " << said;
+    if (r.level.empty()) continue;
+    std::string got = manifest_of(dir + "/out.exe");
+    EXPECT_EQ(got.substr(0, got.find('\n')), r.level) << r.why;
+    EXPECT_EQ(got.substr(got.find('\n')), dist.substr(dist.find('\n'))) << r.why;
+    std::vector<uint8_t> built = read_file(dir + "/out.exe");
+    for (size_t i = 0; i < pe.bytes.size(); ++i) {  // but for the builder's name and the header block
+      bool free = (i >= 36 && i < 48) || (i >= 512 && i < 1115) || (i >= begin && i < end);
+      ASSERT_TRUE(free || built[i] == pe.bytes[i]) << r.why << ": changed at " << i;
+    }
+  }
+  std::string said = capture("cd " + dir + " && openssl req -x509 -newkey rsa:2048 -nodes -keyout k.pem -out c.pem -subj "
+                             "/CN=sfx && osslsigncode sign -certs c.pem -key k.pem -in out.exe -out signed.exe && "
+                             "osslsigncode verify -CAfile c.pem signed.exe", &status);
+  EXPECT_EQ(status, 0) << said;
 }
 
 TEST_F(ProductStub, HoldsNoInstructionNewerThanThe80386) {
