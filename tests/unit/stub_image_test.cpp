@@ -2,6 +2,7 @@
 // controls are driven by the Wine cases on both stubs.)
 #include <gtest/gtest.h>
 #include <cstring>
+#include <sstream>
 #include "support.h"
 
 namespace {
@@ -111,20 +112,29 @@ TEST_F(ProductStub, RelocationTableListsEveryAbsoluteAddressAndNothingElse) {
     ASSERT_TRUE(pe.bytes[i] == relinked.bytes[i] || listed[i]) << "unlisted change at " << std::hex << i;
 }
 
-// The manifest (resource 24, id 1) as a strict XML parser reads it: the
-// level asked for, whether it names a dependency (on the common controls,
-// which older systems lack), and the rest in canonical form.
-std::string manifest_of(const std::string &file) {
-  PeImage pe;
-  if (!pe.load(read_file(file))) return "not an image";
-  auto [at, size] = pe.resource(24, 1);
-  write_file(file + ".xml", std::vector<uint8_t>(pe.bytes.begin() + at, pe.bytes.begin() + at + size));
-  return capture("python3 -c 'import sys, xml.etree.ElementTree as E\n"
-                 "r = E.parse(sys.argv[1]).getroot(); v = \"{urn:schemas-microsoft-com:asm.v3}\"\n"
-                 "e = r.find(f\"{v}trustInfo/{v}security/{v}requestedPrivileges/{v}requestedExecutionLevel\")\n"
-                 "print(e.get(\"level\")); e.set(\"level\", \"\")\n"
-                 "print(any(\"dependency\" in x.tag for x in r.iter()), E.canonicalize(E.tostring(r), strip_text=True))' " +
-                 file + ".xml");
+// The manifests (resource 24, id 1) of these files as a strict XML parser
+// (python3's, on expat) reads them, one line each: the level asked for,
+// whether a dependency is named (the common controls would stop older
+// systems), and the rest in canonical form with the level left empty.
+std::vector<std::string> manifests_of(const std::vector<std::string> &files) {
+  std::string command = "python3 -c 'import sys, xml.etree.ElementTree as E\n"
+                        "for f in sys.argv[1:]:\n"
+                        " r = E.parse(f).getroot(); v = \"{urn:schemas-microsoft-com:asm.v3}\"\n"
+                        " e = r.find(f\"{v}trustInfo/{v}security/{v}requestedPrivileges/{v}requestedExecutionLevel\")\n"
+                        " print(e.get(\"level\"), end=\" \"); e.set(\"level\", \"\")\n"
+                        " print(any(\"dependency\" in x.tag for x in r.iter()),\n"
+                        "       E.canonicalize(E.tostring(r), strip_text=True))'";
+  for (const std::string &file : files) {
+    PeImage pe;
+    if (!pe.load(read_file(file))) return {"not an image: " + file};
+    auto [at, size] = pe.resource(24, 1);
+    write_file(file + ".xml", std::vector<uint8_t>(pe.bytes.begin() + at, pe.bytes.begin() + at + size));
+    command += " " + file + ".xml";
+  }
+  std::vector<std::string> lines;
+  std::istringstream out(capture(command));
+  for (std::string line; std::getline(out, line);) lines.push_back(line);
+  return lines;
 }
 
 // mksfx writes the level asked for, or with auto (the default) the highest
@@ -132,12 +142,12 @@ std::string manifest_of(const std::string &file) {
 // stub changes but the header block, and the result still takes a signature.
 class StubManifest : public ProductStub {};  // run on mutants of mksfx, unlike the checks of the stub alone
 TEST_F(StubManifest, AsksForTheChosenLevelAndNothingElseChanges) {
-  std::string dir = ::testing::TempDir() + "elevation", dist = manifest_of(path);
-  ASSERT_EQ(dist.substr(0, dist.find(' ')), "asInvoker\nFalse");
+  std::string dir = ::testing::TempDir() + "elevation";
   capture("mkdir -p " + dir);
   write_text(dir + "/in.txt", "x");
   write_text(dir + "/s", "$InstallDir=\r\n$InstallDir=\"%ProgramFiles%\\App\",0\n");  // the first names none
   struct Row { std::string options, level, why; } rows[] = {
+      {"", "asInvoker", "the stub as built"},
       {"--elevation root", "", "refused"},
       {"", "asInvoker", "auto with no default directory"},
       {"--elevation invoker --default-dir %WinDir%", "asInvoker", "as asked"},
@@ -155,24 +165,34 @@ TEST_F(StubManifest, AsksForTheChosenLevelAndNothingElseChanges) {
   auto [at, size] = pe.resource(24, 1);
   std::string text(pe.bytes.begin() + at, pe.bytes.begin() + at + size);
   size_t begin = at + text.find("level="), end = at + text.find("uiAccess");  // where the level may change
+  std::vector<std::string> files{path};
+  std::vector<const Row *> checked{&rows[0]};
   int status;
   for (const Row &r : rows) {
-    std::string said = capture("cd " + dir + " && rm -f out.exe && " MKSFX_PATH " -q --stub " + path +
-                               " -o out.exe " + r.options + " in.txt", &status);
+    if (&r == rows) continue;
+    std::string out = dir + "/out" + std::to_string(files.size()) + ".exe";
+    std::string said = capture("cd " + dir + " && " MKSFX_PATH " -q --stub " + path + " -o " + out + " " + r.options +
+                               " in.txt", &status);
     ASSERT_EQ(status, r.level.empty() ? 2 : 0) << r.why << ": " << said;
     if (r.level.empty()) continue;
-    std::string got = manifest_of(dir + "/out.exe");
-    EXPECT_EQ(got.substr(0, got.find('\n')), r.level) << r.why;
-    EXPECT_EQ(got.substr(got.find('\n')), dist.substr(dist.find('\n'))) << r.why;
-    std::vector<uint8_t> built = read_file(dir + "/out.exe");
-    for (size_t i = 0; i < pe.bytes.size(); ++i) {  // but for the builder's name and the header block
-      bool free = (i >= 36 && i < 48) || (i >= 512 && i < 1115) || (i >= begin && i < end);
-      ASSERT_TRUE(free || built[i] == pe.bytes[i]) << r.why << ": changed at " << i;
+    files.push_back(out), checked.push_back(&r);
+    std::vector<uint8_t> built = read_file(out);
+    for (size_t k = 0; k < pe.bytes.size(); ++k) {  // but for the builder's name and the header block
+      bool free = (k >= 36 && k < 48) || (k >= 512 && k < 1115) || (k >= begin && k < end);
+      ASSERT_TRUE(free || built[k] == pe.bytes[k]) << r.why << ": changed at " << k;
     }
   }
-  std::string said = capture("cd " + dir + " && openssl req -x509 -newkey rsa:2048 -nodes -keyout k.pem -out c.pem -subj "
-                             "/CN=sfx && osslsigncode sign -certs c.pem -key k.pem -in out.exe -out signed.exe && "
-                             "osslsigncode verify -CAfile c.pem signed.exe", &status);
+  std::vector<std::string> got = manifests_of(files);
+  ASSERT_EQ(got.size(), files.size()) << got[0];
+  for (size_t i = 0; i < got.size(); ++i) {
+    EXPECT_EQ(got[i].substr(0, got[i].find(' ')), checked[i]->level) << checked[i]->why;
+    EXPECT_EQ(got[i].substr(got[i].find(' ')), got[0].substr(got[0].find(' '))) << checked[i]->why;
+  }
+  EXPECT_EQ(got[0].substr(got[0].find(' '), 7), " False ") << "a dependency";
+  std::string said = capture("cd " + dir + " && rm -f signed.exe && openssl req -x509 -newkey rsa:2048 -nodes "
+                             "-keyout k.pem -out c.pem -subj /CN=sfx && osslsigncode sign -certs c.pem -key k.pem "
+                             "-in " + files.back() + " -out signed.exe && osslsigncode verify -CAfile c.pem signed.exe",
+                             &status);
   EXPECT_EQ(status, 0) << said;
 }
 
