@@ -194,18 +194,12 @@ mksfx_windows)
   [ ! -e "$WINEPREFIX/drive_c/rooted.txt" ] || fail "--extract wrote a member that names a drive"
   ;;
 versions)
-  # One script does it all, under each Windows version Wine reports to one
-  # program (by exe name): title, a directory under %ProgramFiles%, auto
-  # start, a file class, two Program Manager items and a command. The items
-  # go to our own "Progman" window (so no PROGMAN.EXE is started), which
-  # writes the texts it receives. Win32s (win31) puts the class in WIN.INI,
-  # which Wine keeps under Extensions below, shifts times by TZ (EST5: 5 hours
-  # back) and takes %ProgramFiles% for the Windows drive; the others write
-  # HKCR and restore times as stored. The removals undo an earlier run.
-  x86_64-w64-mingw32-g++ -O2 -static -o progman_server.exe "$SFX_ROOT/tests/e2e/progman_server.cpp" ||
-    fail "cannot build the server"
-  cp "$SFX_ROOT/README.md" in/viewer.exe
-  cp "$SFX_ROOT/README.md" in/viewer.ico
+  # One script (title, a directory under %ProgramFiles%, auto start, a class, two items for our own
+  # "Progman" window, which writes what it gets, a command) under each version Wine reports to one
+  # exe name. Win32s (win31): the class in WIN.INI (Extensions below), times shifted by TZ (EST5: 5
+  # hours back), the Windows drive for %ProgramFiles%; the others: HKCR, times as stored.
+  x86_64-w64-mingw32-g++ -O2 -static -o progman_server.exe "$SFX_ROOT/tests/e2e/progman_server.cpp" || fail "server"
+  for f in viewer.exe viewer.ico; do cp "$SFX_ROOT/README.md" in/$f; done
   versions="win31 win95 nt40 winxp win10" ext='HKEY_CURRENT_USER\Software\Microsoft\Windows NT\CurrentVersion\Extensions'
   for v in $versions; do
     printf '[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\sfx_%s.exe]\n"Version"="%s"\n[-HKEY_CLASSES_ROOT\\.v%s]\n[-HKEY_CLASSES_ROOT\\VFile%s]\n[%s]\n"v%s"=-\n' $v $v $v $v "$ext" $v
@@ -214,31 +208,25 @@ versions)
     rm -rf "$WINEPREFIX"/drive_c/*/sfxv/$v "$WINEPREFIX"/drive_c/sfxv/$v
   done | sed '1i REGEDIT4' > versions.reg
   WINEDEBUG=-all "$WINE64" reg import "$(winpath "$WORK/versions.reg")" >/dev/null 2>&1 || fail "reg import"
-  WINEDEBUG=-all "$WINE64" progman_server.exe "$(winpath "$WORK/commands.txt")" >/dev/null 2>&1 &
-  server=$!
+  WINEDEBUG=-all "$WINE64" progman_server.exe "$(winpath "$WORK/commands.txt")" >/dev/null 2>&1 & server=$!
   for _ in $(seq 100); do [ -e commands.txt ] && break; sleep 0.1; done
   for v in $versions; do
     "$MKSFX" -q --stub "$STUB" --title "$TITLE" --script $v.txt -o sfx_$v.exe -C in . || fail "mksfx failed"
     TZ=EST5 run_bg sfx_$v.exe
     wine_wait_window "Scripted $v" 30 >/dev/null || fail "$v: the script's title was not shown"
-    wait $pid
-    expect_status $? 1
+    wait $pid; expect_status $? 1
     shift=0 DEST=$(echo "$WINEPREFIX"/drive_c/Program\ Files*/sfxv/$v)
     [ $v = win31 ] && shift=18000 DEST=$WINEPREFIX/drive_c/sfxv/$v
-    # The command runs on its own after the stub ends: wait for its whole line.
-    for _ in $(seq 100); do grep -q ran "$DEST/marker.txt" 2>/dev/null && break; sleep 0.2; done
+    for _ in $(seq 100); do grep -q ran "$DEST/marker.txt" 2>/dev/null && break; sleep 0.2; done  # after the stub
     grep -q ran "$DEST/marker.txt" && rm "$DEST/marker.txt" || fail "$v: run command did not write its marker"
     same_tree
     [ "$(file_times "$DEST")" = "$(file_times in | awk -v s=$shift '{ $NF -= s } 1')" ] || fail "$v: times"
   done
   kill $server 2>/dev/null
-  # The paths are Wine's short forms of the destination: D here.
-  got=$(sed -E 's#C:\\[^,]*sfxv\\[a-z0-9]+#D#g' commands.txt)
+  got=$(sed -E 's#C:\\[^,]*sfxv\\[a-z0-9]+#D#g' commands.txt)  # D: Wine's short form of the destination
   [ "$got" = "$(cat want.txt)" ] || fail "commands were [$(cat commands.txt)]"
-  printf '@reg query "%s"\r\n' "$ext" > query.bat
-  for key in '.v%%v' 'VFile%%v\shell\open\command'; do
-    printf '@for %%%%v in (%s) do @reg query HKCR\%s /ve\r\n' "$versions" "$key" >> query.bat
-  done
+  printf '@reg query "%s"\r\n@for %%%%v in (%s) do @reg query HKCR\\.v%%%%v /ve\r\n' "$ext" "$versions" > query.bat
+  printf '@for %%%%v in (%s) do @reg query HKCR\\VFile%%%%v\\shell\\open\\command /ve\r\n' "$versions" >> query.bat
   regs=$(WINEDEBUG=-all "$WINE64" cmd /c "$(winpath "$WORK/query.bat")" 2>/dev/null | tr -d '\r')
   for v in $versions; do  # (every value's text is the unit tests' job)
     in_ini=$(echo "$regs" | grep -c "^    v$v    REG_SZ    .*viewer.exe ^.v$v\$")
