@@ -73,8 +73,7 @@ auto_start)
   # as Win32s moves every program (one location left out points into
   # nothing), then signed, then started with -n: the tree comes out with its
   # times and no box, and mksfx --extract gives the same.
-  base=0x10000000
-  [ "$BITS" = 64 ] && base=0x180000000
+  base=0x10000000; [ "$BITS" = 64 ] && base=0x180000000
   "${SFX_BUILDTOOL:?}" rebase "$STUB" moved.exe "$base" || fail "rebase failed"
   STUB=$WORK/moved.exe build --method lh7
   openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 -subj "/CN=sfx test" 2>/dev/null
@@ -110,8 +109,7 @@ chooser)
   wine_key "Extracting directory" alt+o
   sleep 1
   wine_key "$TITLE" Return
-  wait $pid
-  expect_status $? 1
+  wait $pid; expect_status $? 1
   cd "$WORK"
   diff -r in start/picked >/dev/null || fail "not extracted into the chosen directory: $(ls start start/picked)"
   ;;
@@ -128,8 +126,7 @@ cancel_during)
     wine_key "$TITLE" Escape
     for _ in $(seq 25); do kill -0 "$pid" 2>/dev/null || break 2; sleep 0.2; done
   done
-  wait $pid
-  expect_status $? 1
+  wait $pid; expect_status $? 1
   [ ! -e "$DEST/big.bin" ] || fail "partial file left behind"
   rm -f in/big.bin sfx.exe
   ;;
@@ -137,14 +134,11 @@ overwrite)
   # One question per run, so each answer belongs to one known box.
   build --keep-newer-off
   ask() {  # ask KEY: one existing file, one question answered with KEY
-    rm -rf "$DEST"
-    mkdir -p "$DEST/docs"
-    echo old > "$DEST/docs/numbers.txt"
+    rm -rf "$DEST" && mkdir -p "$DEST/docs" && echo old > "$DEST/docs/numbers.txt"
     run_bg sfx.exe -n "$DEST_WIN"
     wine_wait_box "$LOG" 1 || fail "no box"
     wine_answer "$TITLE" 2 "$1"   # once the dialog and the box are up
-    wait $pid
-    expect_status $? 1
+    wait $pid; expect_status $? 1
     expect_boxes "\"C:/e2e/$NAME/docs/numbers.txt\" Overwrite?"
   }
   ask y
