@@ -3,7 +3,7 @@
 set(MKSFX_DIR ${CMAKE_SOURCE_DIR}/tools/mksfx)
 add_executable(mksfx ${MKSFX_DIR}/mksfx.cpp ${MKSFX_DIR}/lzh_encoder.cpp ${MKSFX_DIR}/archive_writer.cpp
   ${MKSFX_DIR}/host_win32.cpp ${MKSFX_DIR}/inspect.cpp ${MKSFX_DIR}/extract.cpp ${MKSFX_DIR}/runner_win32.cpp
-  ${MKSFX_DIR}/progress.cpp ${SFX_PROGRAM_SOURCES})
+  ${MKSFX_DIR}/progress.cpp ${MKSFX_DIR}/manifest.cpp ${SFX_PROGRAM_SOURCES})
 target_include_directories(mksfx PRIVATE ${MKSFX_DIR} ${CMAKE_SOURCE_DIR}/tools ${CMAKE_SOURCE_DIR}/src)
 target_compile_options(mksfx PRIVATE -O2 -Wall -Wextra -Wno-cast-function-type)
 # No link time stamp: the same sources give the same bytes.

@@ -9,7 +9,8 @@ endif()
 add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/sfx.ico
   COMMAND ${SFX_BUILDTOOL} icon ${CMAKE_CURRENT_BINARY_DIR}/sfx.ico
   DEPENDS ${SFX_BUILDTOOL})
-set_source_files_properties(src/ui/sfx.rc PROPERTIES OBJECT_DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/sfx.ico)
+set_source_files_properties(src/ui/sfx.rc PROPERTIES OBJECT_DEPENDS
+  "${CMAKE_CURRENT_BINARY_DIR}/sfx.ico;${CMAKE_SOURCE_DIR}/src/ui/sfx.manifest")
 set_source_files_properties(src/platform/win32/crt.cpp PROPERTIES
   COMPILE_OPTIONS "-fno-builtin;-fno-tree-loop-distribute-patterns")
 

@@ -62,6 +62,7 @@ extracted() {
   expect_status $? 1
 }
 same_tree() { diff -r "$WORK/in" "$DEST" >/dev/null || fail "extracted tree differs"; }
+file_times() { (cd "$1" && find . -type f -exec stat -c '%n %Y' {} + | sort); }
 
 case $CASE in
 setup)
@@ -72,8 +73,7 @@ auto_start)
   # as Win32s moves every program (one location left out points into
   # nothing), then signed, then started with -n: the tree comes out with its
   # times and no box, and mksfx --extract gives the same.
-  base=0x10000000
-  [ "$BITS" = 64 ] && base=0x180000000
+  base=0x10000000; [ "$BITS" = 64 ] && base=0x180000000
   "${SFX_BUILDTOOL:?}" rebase "$STUB" moved.exe "$base" || fail "rebase failed"
   STUB=$WORK/moved.exe build --method lh7
   openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 -subj "/CN=sfx test" 2>/dev/null
@@ -82,7 +82,6 @@ auto_start)
   extracted signed.exe
   same_tree
   expect_boxes
-  file_times() { (cd "$1" && find . -type f -exec stat -c '%n %Y' {} + | sort); }
   [ "$(file_times "$DEST")" = "$(file_times in)" ] || fail "times: $(diff <(file_times in) <(file_times "$DEST") | head -3)"
   "$MKSFX" --extract signed.exe -C native >/dev/null || fail "mksfx --extract failed"
   diff -r "$DEST" native >/dev/null || fail "mksfx --extract gave another tree"
@@ -110,8 +109,7 @@ chooser)
   wine_key "Extracting directory" alt+o
   sleep 1
   wine_key "$TITLE" Return
-  wait $pid
-  expect_status $? 1
+  wait $pid; expect_status $? 1
   cd "$WORK"
   diff -r in start/picked >/dev/null || fail "not extracted into the chosen directory: $(ls start start/picked)"
   ;;
@@ -128,8 +126,7 @@ cancel_during)
     wine_key "$TITLE" Escape
     for _ in $(seq 25); do kill -0 "$pid" 2>/dev/null || break 2; sleep 0.2; done
   done
-  wait $pid
-  expect_status $? 1
+  wait $pid; expect_status $? 1
   [ ! -e "$DEST/big.bin" ] || fail "partial file left behind"
   rm -f in/big.bin sfx.exe
   ;;
@@ -137,14 +134,11 @@ overwrite)
   # One question per run, so each answer belongs to one known box.
   build --keep-newer-off
   ask() {  # ask KEY: one existing file, one question answered with KEY
-    rm -rf "$DEST"
-    mkdir -p "$DEST/docs"
-    echo old > "$DEST/docs/numbers.txt"
+    rm -rf "$DEST" && mkdir -p "$DEST/docs" && echo old > "$DEST/docs/numbers.txt"
     run_bg sfx.exe -n "$DEST_WIN"
     wine_wait_box "$LOG" 1 || fail "no box"
     wine_answer "$TITLE" 2 "$1"   # once the dialog and the box are up
-    wait $pid
-    expect_status $? 1
+    wait $pid; expect_status $? 1
     expect_boxes "\"C:/e2e/$NAME/docs/numbers.txt\" Overwrite?"
   }
   ask y
@@ -156,43 +150,6 @@ overwrite)
   ask Escape
   [ "$(cat "$DEST/docs/numbers.txt")" = old ] || fail "Cancel replaced the file"
   [ ! -e "$DEST/random.bin" ] || fail "extraction went on after Cancel"
-  ;;
-script)
-  # One script does it all: title, directory, auto start, a file class, two
-  # Program Manager items and a command. The items go to our own "Progman"
-  # window (so no PROGMAN.EXE is started), which writes the texts it receives.
-  x86_64-w64-mingw32-g++ -O2 -static -o progman_server.exe "$SFX_ROOT/tests/e2e/progman_server.cpp" \
-    || fail "cannot build the server"
-  cp "$SFX_ROOT/README.md" in/viewer.exe
-  cp "$SFX_ROOT/README.md" in/viewer.ico
-  printf '$WindowTitle=Scripted Title\r\n$InstallTitle=Where to:\n$InstallDir=%s\n$Flag=1\n$Command=cmd.exe /c echo ran> marker.txt\n$ClassTitle=Register\r\n$Class=.XyZ,Xyz document,viewer.exe,XyzFile\r\n$GroupTitle=Start Menu\r\n$Group=Tools,Viewer,viewer.exe\r\n$Group=Tools,Viewer,viewer.exe,viewer.ico\r\n' "$DEST_WIN" > script.txt
-  build --script script.txt
-  WINEDEBUG=-all "$WINE64" progman_server.exe "$(winpath "$WORK/commands.txt")" >/dev/null 2>&1 &
-  server=$!
-  for _ in $(seq 100); do [ -e commands.txt ] && break; sleep 0.1; done
-  run_bg sfx.exe
-  wine_wait_window "Scripted Title" 30 >/dev/null || fail "the script's title was not shown"
-  wait $pid
-  expect_status $? 1
-  kill $server 2>/dev/null
-  same_tree_except_marker=$(diff -r in "$DEST" | grep -v 'Only in .*: marker.txt')
-  [ -z "$same_tree_except_marker" ] || fail "tree differs: $same_tree_except_marker"
-  # The command runs on its own after the stub ends: wait for its whole line.
-  for _ in $(seq 100); do grep -q ran "$DEST/marker.txt" 2>/dev/null && break; sleep 0.2; done
-  grep -q ran "$DEST/marker.txt" || fail "run command did not write its marker"
-  query() { WINEDEBUG=-all "$WINE64" reg query "$1" /ve 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p'; }
-  [ "$(query 'HKCR\.xyz')" = XyzFile ] || fail "extension key: [$(query 'HKCR\.xyz')]"
-  command=$(query 'HKCR\XyzFile\shell\open\command')  # (every value's text is the unit tests' job)
-  case $command in \"*'\viewer.exe" "%1"') ;; *) fail "open command: [$command]" ;; esac
-  # The paths are Wine's short forms of the destination, an 8.3 name: D here.
-  got=$(sed -E 's#C:\\e2e\\[A-Za-z0-9_~]{1,8}#D#g' commands.txt)
-  want='[CreateGroup("Tools",0)]
-[AddItem(D\viewer.exe,Viewer)]
----
-[CreateGroup("Tools",0)]
-[AddItem(D\viewer.exe,Viewer,D\viewer.ico)]
----'
-  [ "$got" = "$want" ] || fail "commands were [$(cat commands.txt)]"
   ;;
 mksfx_windows)
   # The Windows build of mksfx under Wine writes the same bytes as the Linux
@@ -229,6 +186,47 @@ mksfx_windows)
   outside=$(find "$WORK" -name 'escape*' -not -path "$WORK/[wl]-hostile.exe/*")
   [ -z "$outside" ] || fail "--extract wrote outside: $outside"
   [ ! -e "$WINEPREFIX/drive_c/rooted.txt" ] || fail "--extract wrote a member that names a drive"
+  ;;
+versions)
+  # One script (title, a directory under %ProgramFiles%, auto start, a class, two items for our own
+  # "Progman" window, which writes what it gets, a command) under each version Wine reports to one
+  # exe name. Win32s (win31): the class in WIN.INI (Extensions below), times shifted by TZ (EST5: 5
+  # hours back), the Windows drive for %ProgramFiles%; the others: HKCR, times as stored.
+  x86_64-w64-mingw32-g++ -O2 -static -o progman_server.exe "$SFX_ROOT/tests/e2e/progman_server.cpp" || fail "server"
+  for f in viewer.exe viewer.ico; do cp "$SFX_ROOT/README.md" in/$f; done
+  versions="win31 win95 nt40 winxp win10" ext='HKEY_CURRENT_USER\Software\Microsoft\Windows NT\CurrentVersion\Extensions'
+  for v in $versions; do
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\sfx_%s.exe]\n"Version"="%s"\n[-HKEY_CLASSES_ROOT\\.v%s]\n[-HKEY_CLASSES_ROOT\\VFile%s]\n[%s]\n"v%s"=-\n' $v $v $v $v "$ext" $v
+    printf '$WindowTitle=Scripted %s\r\n$InstallTitle=Where to:\n$InstallDir=%%ProgramFiles%%\\sfxv\\%s\n$Flag=1\n$Command=cmd.exe /c echo ran> marker.txt\n$ClassTitle=Register\r\n$Class=.v%s,V document,viewer.exe,VFile%s\r\n$GroupTitle=Start Menu\r\n$Group=V %s,Viewer,viewer.exe\r\n$Group=V %s,Viewer,viewer.exe,viewer.ico\r\n' $v $v $v $v $v $v > $v.txt
+    printf '[CreateGroup("V %s",0)]\n[AddItem(D\\viewer.exe,Viewer)]\n---\n[CreateGroup("V %s",0)]\n[AddItem(D\\viewer.exe,Viewer,D\\viewer.ico)]\n---\n' $v $v >> want.txt
+    rm -rf "$WINEPREFIX"/drive_c/*/sfxv/$v "$WINEPREFIX"/drive_c/sfxv/$v
+  done | sed '1i REGEDIT4' > versions.reg
+  WINEDEBUG=-all "$WINE64" reg import "$(winpath "$WORK/versions.reg")" >/dev/null 2>&1 || fail "reg import"
+  WINEDEBUG=-all "$WINE64" progman_server.exe "$(winpath "$WORK/commands.txt")" >/dev/null 2>&1 & server=$!
+  for _ in $(seq 100); do [ -e commands.txt ] && break; sleep 0.1; done
+  for v in $versions; do
+    "$MKSFX" -q --stub "$STUB" --title "$TITLE" --script $v.txt -o sfx_$v.exe -C in . || fail "mksfx failed"
+    TZ=EST5 run_bg sfx_$v.exe
+    wine_wait_window "Scripted $v" 30 >/dev/null || fail "$v: the script's title was not shown"
+    wait $pid; expect_status $? 1
+    shift=0 DEST=$(echo "$WINEPREFIX"/drive_c/Program\ Files*/sfxv/$v)
+    [ $v = win31 ] && shift=18000 DEST=$WINEPREFIX/drive_c/sfxv/$v
+    for _ in $(seq 100); do grep -q ran "$DEST/marker.txt" 2>/dev/null && break; sleep 0.2; done  # after the stub
+    grep -q ran "$DEST/marker.txt" && rm "$DEST/marker.txt" || fail "$v: run command did not write its marker"
+    same_tree
+    [ "$(file_times "$DEST")" = "$(file_times in | awk -v s=$shift '{ $NF -= s } 1')" ] || fail "$v: times"
+  done
+  kill $server 2>/dev/null
+  got=$(sed -E 's#C:\\[^,]*sfxv\\[a-z0-9]+#D#g' commands.txt)  # D: Wine's short form of the destination
+  [ "$got" = "$(cat want.txt)" ] || fail "commands were [$(cat commands.txt)]"
+  printf '@reg query "%s"\r\n@for %%%%v in (%s) do @reg query HKCR\\.v%%%%v /ve\r\n' "$ext" "$versions" > query.bat
+  printf '@for %%%%v in (%s) do @reg query HKCR\\VFile%%%%v\\shell\\open\\command /ve\r\n' "$versions" >> query.bat
+  regs=$(WINEDEBUG=-all "$WINE64" cmd /c "$(winpath "$WORK/query.bat")" 2>/dev/null | tr -d '\r')
+  for v in $versions; do  # (every value's text is the unit tests' job)
+    in_ini=$(echo "$regs" | grep -c "^    v$v    REG_SZ    .*viewer.exe ^.v$v\$")
+    in_hkcr=$(echo "$regs" | grep -cx -e "    (Default)    REG_SZ    VFile$v" -e "    (Default)    REG_SZ    \".*\\\\$v\\\\viewer.exe\" \"%1\"")
+    [ "$in_ini $in_hkcr" = "$([ $v = win31 ] && echo 1 0 || echo 0 2)" ] || fail "$v: class [$regs]"
+  done
   ;;
 hostile_paths)
   # Parent steps, directory fields and entries of other archivers (what each

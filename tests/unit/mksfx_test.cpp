@@ -5,23 +5,12 @@
 #include <algorithm>
 #include <filesystem>
 #include <random>
-#include <sys/wait.h>
 
 namespace {
 
 namespace fs = std::filesystem;
 
 std::string output;  // what the last shell() printed, for failure messages
-
-std::string capture(const std::string &command, int *status = nullptr) {
-  std::string out;
-  FILE *p = popen(("(" + command + ") 2>&1").c_str(), "r");
-  char buffer[4096];
-  for (size_t n; (n = fread(buffer, 1, sizeof(buffer), p)) > 0;) out.append(buffer, n);
-  int r = pclose(p);
-  if (status) *status = WIFEXITED(r) ? WEXITSTATUS(r) : -1;
-  return out;
-}
 
 int shell(const std::string &command) {
   int status;
@@ -201,7 +190,7 @@ TEST_F(MksfxTest, HeaderBlockFieldsLandAtTheirOffsets) {
   std::string out = dir + "/setup.exe";
   ASSERT_EQ(shell(mksfx + " --stub " SFX_DIST_DIR "/sfxstub32.exe --title Title --dir-caption Where"
                   " --default-dir '%WinDir%\\App' --run app.exe --auto-start --overwrite-all"
-                  " --keep-newer-off --integrity-sum --restore-attributes -o " + out + " " + in),
+                  " --keep-newer-off --integrity-sum --restore-attributes --elevation invoker -o " + out + " " + in),
             0);
   std::vector<uint8_t> stub = read_file(SFX_DIST_DIR "/sfxstub32.exe"), b = read_file(out);
   uint32_t offset = read_u32(&b[512]);

@@ -2,6 +2,7 @@
 // controls are driven by the Wine cases on both stubs.)
 #include <gtest/gtest.h>
 #include <cstring>
+#include <sstream>
 #include "support.h"
 
 namespace {
@@ -61,7 +62,7 @@ TEST_F(ProductStub, HeaderVersionsAndDirectoriesSuitEveryWin32Loader) {
   EXPECT_EQ(std::vector<unsigned>({pe.u16(pe.optional + 40), pe.u16(pe.optional + 42), pe.u16(pe.optional + 48),
                                    pe.u16(pe.optional + 50)}),
             std::vector<unsigned>({3, 10, 3, 10}));
-  EXPECT_LE(pe.bytes.size(), 32768u);
+  EXPECT_LE(pe.bytes.size(), 34816u);
 }
 
 // A second link at base 0x10000000 differs from the product exactly where an
@@ -98,6 +99,66 @@ TEST_F(ProductStub, RelocationTableListsEveryAbsoluteAddressAndNothingElse) {
   EXPECT_GT(locations, 100u);
   for (size_t i = 0; i < pe.bytes.size(); ++i)
     ASSERT_TRUE(pe.bytes[i] == relinked.bytes[i] || listed[i]) << "unlisted change at " << std::hex << i;
+}
+
+// The manifests (resource 24, id 1, as 7-Zip finds it) as a strict XML parser reads them, a line
+// each: the level, whether a dependency is named, and the rest in canonical form.
+std::string manifests_of(const std::string &files) {
+  return capture("python3 -c 'import sys, subprocess, xml.etree.ElementTree as E\n"
+                 "for f in sys.argv[1:]:\n"
+                 " m = subprocess.run([\"7z\",\"x\",\"-tPE\",\"-so\",f,\".rsrc/MANIFEST/1\"], capture_output=True)\n"
+                 " r = E.fromstring(m.stdout); v = \"{urn:schemas-microsoft-com:asm.v3}\"\n"
+                 " e = r.find(f\"{v}trustInfo/{v}security/{v}requestedPrivileges/{v}requestedExecutionLevel\")\n"
+                 " print(e.get(\"level\"), r.find(\".//{*}dependency\"), end=\" \"); e.set(\"level\", \"\")\n"
+                 " print(E.canonicalize(E.tostring(r), strip_text=True))' " + files);
+}
+
+// mksfx writes the level asked for, or with auto the highest one for a default directory in a
+// system location; nothing else in the stub changes but the header block; signing comes after.
+class StubManifest : public ProductStub {};  // run on mutants of mksfx, unlike the checks of the stub alone
+TEST_F(StubManifest, AsksForTheChosenLevelAndNothingElseChanges) {
+  std::string dir = ::testing::TempDir() + "elevation", mksfx = "cd " + dir + " && " MKSFX_PATH " -q --stub " + path;
+  capture("mkdir -p " + dir + " && echo x > " + dir + "/in.txt");
+  write_text(dir + "/s", "$InstallDir=\r\n$InstallDir=\"%WinDir%\\App\",0\n");  // the first names none
+  struct Row { std::string options, level, why; } rows[] = {
+      {"", "asInvoker", "the stub as built"},
+      {"", "asInvoker", "auto with no default directory"},
+      {"--elevation invoker --default-dir %WinDir%", "asInvoker", "as asked"},
+      {"--elevation highest", "highestAvailable", "as asked"},
+      {"--elevation admin", "requireAdministrator", "as asked"},
+      {"--default-dir '%ProgramFiles%\\App'", "highestAvailable", "auto: Program Files"},
+      {"--elevation auto --default-dir '%SystemDir%\\x'", "highestAvailable", "auto: the system directory"},
+      {"--default-dir '%WinRoot%\\Games'", "highestAvailable", "auto: the root of the Windows drive"},
+      {"--default-dir '%WORK%\\x'", "asInvoker", "auto: the work directory is the user's"},
+      {"--default-dir %windir%", "asInvoker", "auto: no macro for the stub, which matches case"},
+      {"--script s", "highestAvailable", "auto: the script's first directory (Windows) when the block has none"},
+      {"--script s --default-dir 'C:\\App'", "asInvoker", "auto: the block's directory before the script's"},
+  };
+  std::string stub(pe.bytes.begin(), pe.bytes.end()), files = path;
+  size_t begin = stub.find("level=\""), end = stub.find("uiAccess", begin);  // where the level may change
+  for (size_t i = 1; i < std::size(rows); ++i) {
+    std::string out = dir + "/out" + std::to_string(i) + ".exe";
+    ASSERT_EQ(capture(mksfx + " -o " + out + " " + rows[i].options + " in.txt"), "") << rows[i].why;
+    std::vector<uint8_t> built = read_file(out);
+    for (size_t k = 0; k < stub.size(); ++k)  // but for the builder's name and the header block
+      ASSERT_TRUE((k >= 36 && k < 48) || (k >= 512 && k < 1115) || (k >= begin && k < end) || built[k] == pe.bytes[k])
+          << rows[i].why << ": changed at " << k;
+    files += " " + out;
+  }
+  std::istringstream got(manifests_of(files));
+  std::string line, first;
+  for (const Row &r : rows) {
+    ASSERT_TRUE(std::getline(got, line)) << r.why;
+    if (first.empty()) first = line.substr(line.find(' '));
+    EXPECT_EQ(line, r.level + first) << r.why;
+  }
+  EXPECT_EQ(first.substr(0, 6), " None ") << "a dependency";
+  EXPECT_NE(capture(mksfx + " --elevation root -o x.exe in.txt; echo status=$?").find("status=2"), std::string::npos);
+  int status;
+  std::string said = capture("cd " + dir + " && rm -f signed.exe && openssl req -x509 -newkey rsa:2048 -nodes "
+                             "-keyout k.pem -out c.pem -subj /CN=sfx && osslsigncode sign -certs c.pem -key k.pem "
+                             "-in out4.exe -out signed.exe && osslsigncode verify -CAfile c.pem signed.exe", &status);
+  EXPECT_EQ(status, 0) << said;
 }
 
 TEST_F(ProductStub, HoldsNoInstructionNewerThanThe80386) {

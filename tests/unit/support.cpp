@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include "startup/startup.h"
 
 std::vector<uint8_t> read_file(const std::string &path) {
@@ -222,4 +223,14 @@ std::string SfxTest::last_box_text() const {
     return "";
   }
   return posix::message_boxes().back().text;
+}
+
+std::string capture(const std::string &command, int *status) {
+  std::string out;
+  FILE *p = popen(("(" + command + ") 2>&1").c_str(), "r");
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof(buffer), p)) > 0;) out.append(buffer, n);
+  int r = pclose(p);
+  if (status) *status = WIFEXITED(r) ? WEXITSTATUS(r) : -1;
+  return out;
 }

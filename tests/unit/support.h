@@ -17,6 +17,8 @@ void write_text(const std::string &path, const std::string &text);
 std::string read_text(const std::string &path);
 uint32_t mtime(const std::string &path);  // 0 when the file is missing
 bool exists(const std::string &path);
+// What a shell command printed on stdout and stderr; its exit status into *status.
+std::string capture(const std::string &command, int *status = nullptr);
 std::vector<uint8_t> pattern_bytes(size_t size, uint32_t seed);  // compressible, deterministic
 
 // One member to put into a test archive.

@@ -17,6 +17,7 @@
 #include "host.h"
 #include "inspect.h"
 #include "lzh_encoder.h"
+#include "manifest.h"
 #include "progress.h"
 #include "stub_layout.h"
 
@@ -52,6 +53,8 @@ const char USAGE[] =
     "  --restore-attributes    restore MS-DOS attributes and replace read-only files\n"
     "  --message FILE          text shown as a Yes/No question before the dialog (member \"!\")\n"
     "  --script FILE           settings script (member \"$\")\n"
+    "  --elevation LEVEL       invoker, highest, admin or auto (default): what Windows Vista\n"
+    "                          and later ask for; auto: highest for a system directory\n"
     "  --codepage 1252|932     code page of stored names and texts (default 1252)\n"
     "  --time SECONDS          store this time (seconds since 1970) for every member;\n"
     "                          otherwise SOURCE_DATE_EPOCH, when set, caps every time\n"
@@ -72,6 +75,7 @@ struct Options {
   bool archive_only = false, best = false;
   bool progress = false, quiet = false, verbose = false;
   HeaderBlockFields block;
+  Elevation elevation = Elevation::automatic;
   bool pin_time = false;
   uint32_t time = 0;
   bool cap_time = false;
@@ -369,6 +373,7 @@ Pieces build(const Options &o, Summary *summary) {
     std::vector<uint8_t> bytes;
     std::string error;
     if (!header_block_bytes(block, &bytes, &error)) fail(error);
+    if (!set_elevation(&stub, o.elevation, block.default_dir, o.script, &error)) fail(o.stub + ": " + error);
     std::copy(bytes.begin(), bytes.end(), stub.begin() + HEADER_BLOCK_FILE_OFFSET);
     static const char ID[] = "mksfx";
     std::copy(ID, ID + sizeof(ID) - 1, stub.begin() + BUILDER_ID_OFFSET);
@@ -431,6 +436,10 @@ Options parse(int argc, char **argv, std::string *inspect, bool *test) {
     else if (a == "--message") o.message = value();
     else if (a == "--script") o.script = value();
     else if (a == "--codepage") o.codepage = value();
+    else if (a == "--elevation") {
+      if (!parse_elevation(value(), &o.elevation))
+        fail("bad value for --elevation: " + std::string(argv[i]) + " (invoker, highest, admin or auto)");
+    }
     else if (a == "--time") o.pin_time = true, o.time = parse_number(value(), a);
     else if (a == "--list" || a == "--test") {
       *test = a == "--test";
