@@ -1,6 +1,6 @@
 // Member names made acceptable to the destination volume (long names or 8.3),
 // directories created on the way to each file, and the short display form.
-// A cut never leaves half a double-byte character.
+// A cut never leaves half a double-byte character, and no name opens a device.
 #include "paths/paths.h"
 
 bool long_names;
@@ -42,7 +42,7 @@ char *clean_name_part(char *text, int max_bytes, bool long_mode) {
       in_pair = false;
     } else if (IsDBCSLeadByte(*p)) {
       in_pair = last_was_lead = true;
-    } else if (long_mode ? contains(INVALID_LONG_NAME_CHARS, *p)
+    } else if (long_mode ? *p < 0x20 || contains(INVALID_LONG_NAME_CHARS, *p)
                          : *p <= 0x20 || contains(INVALID_SHORT_NAME_CHARS, *p)) {
       *p = '_';
     }
@@ -71,23 +71,51 @@ static void stop_parent_step(char *name) {
   if (dots >= 2) name[0] = '_';
 }
 
+// Windows opens a device for these base names, whatever follows the first
+// dot and in any case ("aux.h" is the serial port), and for COM and LPT with
+// a digit 1 to 9 or a superscript 1 to 3 (0xB9, 0xB2, 0xB3 in code page 1252).
+static constexpr const char *DEVICE_NAMES[] = {"CON", "PRN", "AUX", "NUL", "CLOCK$"};
+
+static bool same_letters(const char *name, const char *word, int n) {
+  for (int i = 0; i < n; ++i)
+    if ((name[i] >= 'a' && name[i] <= 'z' ? name[i] - 'a' + 'A' : name[i]) != word[i]) return false;
+  return true;
+}
+
+bool is_device_name(const char *name) {
+  int n = 0;
+  while (name[n] && name[n] != '.') ++n;
+  while (n > 0 && name[n - 1] == ' ') --n;  // Windows drops trailing spaces too
+  for (const char *device : DEVICE_NAMES)
+    if (n == lstrlenA(device) && same_letters(name, device, n)) return true;
+  if (n != 4 || !(same_letters(name, "COM", 3) || same_letters(name, "LPT", 3))) return false;
+  BYTE digit = (BYTE)name[3];
+  return (digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+}
+
+// The checks that look at a whole name run after the cut, which may leave a
+// name of dots and spaces or a device's base name.
 void clean_file_name(char *name, bool long_mode) {
-  stop_parent_step(name);
   if (long_mode) {
     clean_name_part(name, LONG_COMPONENT, true);
-    return;
-  }
-  char *dot = last_dot(name);
-  if (!dot) {
+  } else if (char *dot = last_dot(name)) {
+    *dot = 0;
+    char *end = clean_name_part(name, SHORT_BASE, false);
+    char *extension = dot + 1;
+    clean_name_part(extension, SHORT_EXTENSION, false);
+    *end = '.';
+    move_left(end + 1, extension);
+  } else {
     clean_name_part(name, SHORT_BASE, false);
-    return;
   }
-  *dot = 0;
-  char *end = clean_name_part(name, SHORT_BASE, false);
-  char *extension = dot + 1;
-  clean_name_part(extension, SHORT_EXTENSION, false);
-  *end = '.';
-  move_left(end + 1, extension);
+  stop_parent_step(name);
+  if (!is_device_name(name)) return;
+  // '_' in front keeps the data under a name that says what happened. An
+  // 8.3 base that names a device has at most 6 bytes; a long name is cut
+  // again.
+  for (char *p = string_end(name); p >= name; --p) p[1] = p[0];
+  name[0] = '_';
+  if (long_mode) clean_name_part(name, LONG_COMPONENT, true);
 }
 
 static char *find_slash(char *p) {
@@ -95,18 +123,41 @@ static char *find_slash(char *p) {
   return *p ? p : nullptr;
 }
 
-void clean_member_path(char *path, bool long_mode) {
-  char *write = path, *read = path;
-  if (*read == '/') ++read, ++write;
-  for (char *slash; (slash = find_slash(read)) != nullptr; read = slash + 1) {
-    *slash = 0;
-    clean_file_name(read, long_mode);
-    move_left(write, read);
-    write = string_end(write);
-    *write++ = '/';
+// Rebuilt from a copy, since a device name's '_' makes its component one
+// byte longer; a path that then does not fit `size` is refused, never cut.
+bool clean_member_path(char *path, DWORD size, bool long_mode) {
+  char source[sizeof(SfxContext::target_path)];
+  char part[sizeof(source) + 1];
+  if ((DWORD)lstrlenA(path) >= sizeof(source)) return false;
+  lstrcpyA(source, path);
+  char *read = source;
+  DWORD used = 0;
+  if (*read == '/') ++read, ++used;
+  for (;;) {
+    char *slash = find_slash(read);
+    if (slash) *slash = 0;
+    lstrcpyA(part, read);
+    clean_file_name(part, long_mode);
+    DWORD n = (DWORD)lstrlenA(part);
+    if (used + n + (slash ? 1 : 0) >= size) return false;
+    lstrcpyA(path + used, part);
+    used += n;
+    if (!slash) return true;
+    path[used++] = '/';
+    read = slash + 1;
   }
-  clean_file_name(read, long_mode);
-  move_left(write, read);
+}
+
+// The path a member is written to: composed, its separators made '/', and
+// cleaned behind what this machine gave (the destination, a macro's
+// expansion, a drive), which names places that exist as they are named.
+bool compose_written_path(char *target, const char *base, char *path, DWORD path_size) {
+  DWORD kept = 0;
+  if (!compose_target_path(target, base, path, path_size, &kept)) return false;
+  convert_separators(target, '/');
+  DWORD drive = target[0] && target[1] == ':' ? 2 : 0;
+  char *start = target + (kept > drive ? kept : drive);
+  return clean_member_path(start, sizeof(SfxContext::target_path) - (DWORD)(start - target), long_names);
 }
 
 void create_parent_directories(const char *path) {

@@ -25,13 +25,24 @@ void set_class_value(const char *key_name, const char *value_name, const char *d
   if (key) RegCloseKey(key);
 }
 
-// Joins directory and name with one backslash and takes the short form. When
-// the platform has no short form (the file is missing, say) the long path is
-// kept; false only when even that does not fit.
+// The file as the member loop wrote it (composed, cleaned) joined with
+// backslashes, absolute from the current directory when `directory` is
+// relative (the shell starts the program from anywhere), in its short form.
+// When the platform has no short form (the file is missing, say) the long
+// path is kept; false only when even that does not fit.
 bool join_short_path(const char *directory, const char *name, char *destination, DWORD size) {
-  char joined[sizeof(SfxContext::install_dir) + sizeof(SfxContext::program_path)];
-  if (lstrlenA(directory) + 1 + lstrlenA(name) >= (int)sizeof(joined)) return false;
-  wsprintfA(joined, "%s\\%s", directory, name);
+  char base[sizeof(SfxContext::install_dir)], member[sizeof(SfxContext::program_path)];
+  char joined[sizeof(SfxContext::target_path)];
+  if (lstrlenA(name) >= (int)sizeof(member)) return false;
+  lstrcpyA(member, name);
+  base[0] = 0;
+  bool relative = directory[0] != '\\' && directory[0] != '/' && !(directory[0] && directory[1] == ':');
+  if (relative && !GetCurrentDirectoryA(sizeof(base), base)) return false;
+  if (relative && directory[0]) append_separator(base);
+  if (lstrlenA(base) + lstrlenA(directory) >= (int)sizeof(base)) return false;
+  lstrcatA(base, directory);
+  if (!compose_written_path(joined, base, member, sizeof(member))) return false;
+  convert_separators(joined, '\\');
   DWORD n = GetShortPathNameA(joined, destination, size);
   if (n > 0 && n < size) return true;
   if ((DWORD)lstrlenA(joined) >= size) return false;

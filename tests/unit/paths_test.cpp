@@ -33,7 +33,7 @@ class PathsTest : public SfxTest {
     char buffer[516];
     lstrcpyA(buffer, path.c_str());
     char *start = buffer[0] && buffer[1] == ':' ? buffer + 2 : buffer;
-    clean_member_path(start, long_mode);
+    EXPECT_TRUE(clean_member_path(start, (DWORD)(buffer + sizeof(buffer) - start), long_mode));
     return buffer;
   }
 };
@@ -45,32 +45,32 @@ TEST_F(PathsTest, MacrosExpandAtTheStartOnly) {
   write_text(dir + "/drives/D/root.dll", "x");
   posix::set_search_path({"C:\\WINDOWS", "D:\\lib", "D:"});
   const struct {
-    const char *temp, *tmp;
-    bool registry, win32s;
+    const char *temp, *tmp, *registry;  // the value's data, without its zero
+    bool win32s;
     const char *text, *search, *expected;
   } rows[] = {
-      {nullptr, nullptr, false, false, "%WinDir%\\Fonts", "", "C:\\WINDOWS\\Fonts"},
-      {nullptr, nullptr, false, false, "%WinRoot%\\Apps", "", "C:\\Apps"},
-      {nullptr, nullptr, false, false, "%SystemDir%/drivers", "", "C:\\WINDOWS\\SYSTEM\\drivers"},
-      {nullptr, nullptr, false, false, "%windir%/Fonts", "", "%windir%\\Fonts"},  // names are case-sensitive
-      {nullptr, nullptr, false, false, "x%WinDir%/a\xFF" "b", "", "x%WinDir%\\a\\b"},
-      {"D:\\T", "E:\\U", false, false, "%WORK%sub", "", "D:\\Tsub"},
-      {nullptr, "E:\\U", false, false, "%WORK%\\x", "", "E:\\U\\x"},
-      {nullptr, nullptr, false, false, "%WORK%", "", "C:\\WINDOWS\\TEMP"},
-      {nullptr, nullptr, false, false, "%ProgramFiles%\\App", "", "C:\\App"},
-      {nullptr, nullptr, true, false, "%ProgramFiles%\\App", "", "D:\\Program Files\\App"},
-      {nullptr, nullptr, true, true, "%ProgramFiles%\\App", "", "C:\\App"},  // Win32s has no such key
-      {nullptr, nullptr, true, false, "%Search%/shared.dll", "shared.dll", "D:\\lib\\shared.dll"},
-      {nullptr, nullptr, true, false, "%Search%/root.dll", "root.dll", "D:\\root.dll"},
-      {nullptr, nullptr, true, false, "%Search%/none.dll", "none.dll", "C:\\WINDOWS\\SYSTEM\\none.dll"},
-      {nullptr, nullptr, true, false, "%Search%\\App", "", "%Search%\\App"},  // no name to search for
+      {nullptr, nullptr, nullptr, false, "%WinDir%\\Fonts", "", "C:\\WINDOWS\\Fonts"},
+      {nullptr, nullptr, nullptr, false, "%WinRoot%\\Apps", "", "C:\\Apps"},
+      {nullptr, nullptr, nullptr, false, "%SystemDir%/drivers", "", "C:\\WINDOWS\\SYSTEM\\drivers"},
+      {nullptr, nullptr, nullptr, false, "%windir%/Fonts", "", "%windir%\\Fonts"},  // names are case-sensitive
+      {nullptr, nullptr, nullptr, false, "x%WinDir%/a\xFF" "b", "", "x%WinDir%\\a\\b"},
+      {"D:\\T", "E:\\U", nullptr, false, "%WORK%sub", "", "D:\\Tsub"},
+      {nullptr, "E:\\U", nullptr, false, "%WORK%\\x", "", "E:\\U\\x"},
+      {nullptr, nullptr, nullptr, false, "%WORK%", "", "C:\\WINDOWS\\TEMP"},
+      {nullptr, nullptr, nullptr, false, "%ProgramFiles%\\App", "", "C:\\App"},
+      {nullptr, nullptr, "D:\\Program Files", false, "%ProgramFiles%\\App", "", "D:\\Program Files\\App"},
+      {nullptr, nullptr, "D:\\PF", false, "%ProgramFiles%\\App", "", "D:\\PF\\App"},  // no stale bytes behind it
+      {nullptr, nullptr, "D:\\Program Files", true, "%ProgramFiles%\\App", "", "C:\\App"},  // Win32s has no such key
+      {nullptr, nullptr, "D:\\Program Files", false, "%Search%/shared.dll", "shared.dll", "D:\\lib\\shared.dll"},
+      {nullptr, nullptr, "D:\\Program Files", false, "%Search%/root.dll", "root.dll", "D:\\root.dll"},
+      {nullptr, nullptr, "D:\\Program Files", false, "%Search%/none.dll", "none.dll", "C:\\WINDOWS\\SYSTEM\\none.dll"},
+      {nullptr, nullptr, "D:\\Program Files", false, "%Search%\\App", "", "%Search%\\App"},  // no name to search for
   };
   for (const auto &r : rows) {
     r.temp ? setenv("TEMP", r.temp, 1) : unsetenv("TEMP");
     r.tmp ? setenv("TMP", r.tmp, 1) : unsetenv("TMP");
     if (r.registry)
-      posix::reg_put(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
-                     "D:\\Program Files");
+      posix::reg_put(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", r.registry);
     win32s_host = r.win32s;
     EXPECT_EQ(expand(r.text, r.search), r.expected) << r.text;
   }
@@ -101,27 +101,31 @@ TEST_F(PathsTest, ComposesRelativeRootedAndAbsolutePaths) {
   for (const auto &r : rows) EXPECT_EQ(compose(r[0], r[1]), r[2]) << r[0] << " + " << r[1];
 }
 
-TEST_F(PathsTest, ShortNameCleaning) {
-  const std::pair<const char *, const char *> cases[] = {
-      {"readme.first.txt", "readme_f.txt"}, {"longfilename.html", "longfile.htm"},
-      {"Program Files", "Program_"},        {"a+b.c", "a_b.c"},
-      {"abc.", "abc."},                     {".profile", ".pro"},
-      {"..", "_."},                         {".", "."},
+// Parent steps never climb, in either mode, also where the cut leaves one;
+// one dot stays. Device names get '_' in front, in either mode, whatever
+// their case, extension or trailing spaces; control bytes are replaced.
+TEST_F(PathsTest, NameCleaning) {
+  const std::string x250(250, 'x'), spaces(253, ' ');
+  const struct {
+    std::string path;
+    bool long_mode;
+    std::string expected;
+  } rows[] = {
+      {"readme.first.txt", false, "readme_f.txt"}, {"longfilename.html", false, "longfile.htm"},
+      {"Program Files", false, "Program_"}, {"a+b.c", false, "a_b.c"}, {"abc.", false, "abc."},
+      {".profile", false, ".pro"}, {"..", false, "_."}, {".", false, "."}, {"a//b/", false, "a//b/"},
+      {"C:/Program Files/App/sub/f.txt", false, "C:/Program_/App/sub/f.txt"},
+      {"x/a:b?.txt", true, "x/a_b_.txt"}, {"a b+c;d=[e]", true, "a b+c;d=[e]"},
+      {std::string(300, 'x') + "/y", true, x250 + "xxxxx/y"},
+      {"../a/../../b", true, "_./a/_./_./b"}, {"../a/../../b", false, "_./a/_./_./b"},
+      {"./.. /x", true, "./_. /x"}, {"./.. /x", false, "./_._/x"}, {".." + spaces + "x/y", true, "_." + spaces + "/y"},
+      {"nul.txt/aux.h/LPT1.log/con/com1", true, "_nul.txt/_aux.h/_LPT1.log/_con/_com1"},
+      {"nul.txt/aux.h/LPT9.log/con/com1", false, "_nul.txt/_aux.h/_LPT9.log/_con/_com1"},
+      {"Con .txt/clock$/COM\xB9/prn.a.b", true, "_Con .txt/_clock$/_COM\xB9/_prn.a.b"},
+      {"com0/lpt10/console/nul_/a\x01" "b\x1F", true, "com0/lpt10/console/nul_/a_b_"},
+      {"aux.tar.gz/con", false, "aux_tar.gz/_con"}, {"nul." + x250 + "xxxxxxxxxx", true, "_nul." + x250},
   };
-  for (const auto &c : cases) EXPECT_EQ(clean(c.first, false), c.second) << c.first;
-  EXPECT_EQ(clean("C:/Program Files/App/sub/f.txt", false), "C:/Program_/App/sub/f.txt");
-  EXPECT_EQ(clean("a//b/", false), "a//b/");
-}
-
-TEST_F(PathsTest, LongNameCleaning) {
-  EXPECT_EQ(clean("x/a:b?.txt", true), "x/a_b_.txt");
-  // Parent steps never climb, in either mode; one dot stays.
-  for (bool long_mode : {true, false}) {
-    EXPECT_EQ(clean("../a/../../b", long_mode), "_./a/_./_./b");
-    EXPECT_EQ(clean("./.. /x", long_mode), long_mode ? "./_. /x" : "./_._/x");
-  }
-  EXPECT_EQ(clean("a b+c;d=[e]", true), "a b+c;d=[e]");
-  EXPECT_EQ(clean(std::string(300, 'x') + "/y", true), std::string(255, 'x') + "/y");
+  for (const auto &r : rows) EXPECT_EQ(clean(r.path, r.long_mode), r.expected) << r.path << " " << r.long_mode;
 }
 
 // A trail byte 0x5C is no separator, and a character is never cut in half.
