@@ -338,12 +338,12 @@ void decode_member() {
     if (fast_path_open()) decode_fast();
     else decode_one();
   }
-  if (size_overrun) ctx->running_crc = (WORD)~read_u16(header + HDR_FILE_CRC);
   if (ctx->window_fill > 0) {
     flush_window(ctx->window_fill);
     if (ctx->output_file != NO_FILE)
       show_progress(ctx->decoded_count + ctx->window_fill, ctx->uncompressed_size);
   }
+  if (size_overrun) ctx->running_crc = (WORD)~read_u16(header + HDR_FILE_CRC);
 }
 
 // Sizes are taken as unsigned, so members of 2 GiB and more copy whole.

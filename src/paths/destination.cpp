@@ -74,13 +74,12 @@ void read_machine_string(const char *key_path, const char *value_name, const cha
   HKEY key;
   bool found = false;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
-    DWORD size = capacity;
+    // The data need not end in a zero: the string ends where the data does,
+    // and data that fills the whole buffer does not fit.
+    DWORD size = capacity - 1;
     found = RegQueryValueExA(key, value_name, nullptr, nullptr, (BYTE *)out, &size) == ERROR_SUCCESS;
     RegCloseKey(key);
-    // The data need not end in a zero: the string ends where the data does,
-    // and one that fills the buffer without a zero does not fit.
-    if (found && size < capacity) out[size] = 0;
-    else if (found && out[capacity - 1] != 0) found = false;
+    if (found) out[size] = 0;
   }
   if (!found) lstrcpynA(out, default_text, (int)capacity);
 }

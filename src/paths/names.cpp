@@ -71,30 +71,28 @@ static void stop_parent_step(char *name) {
   if (dots >= 2) name[0] = '_';
 }
 
-// Windows opens a device for these base names, whatever follows the first
-// dot and in any case ("aux.h" is the serial port), and for COM and LPT with
-// a digit 1 to 9 or a superscript 1 to 3 (0xB9, 0xB2, 0xB3 in code page 1252).
-static constexpr const char *DEVICE_NAMES[] = {"CON", "PRN", "AUX", "NUL", "CLOCK$"};
-
-static bool same_letters(const char *name, const char *word, int n) {
-  for (int i = 0; i < n; ++i)
-    if ((name[i] >= 'a' && name[i] <= 'z' ? name[i] - 'a' + 'A' : name[i]) != word[i]) return false;
-  return true;
-}
+// Windows opens a device for these base names (lower-cased here), whatever
+// follows the first dot, in any case and with trailing spaces ("aux.h" is the
+// serial port); '#' stands for a digit 1 to 9 or a superscript 1 to 3.
+static constexpr char DEVICE_NAMES[] = "con\0prn\0aux\0nul\0clock$\0com#\0lpt#\0";
 
 bool is_device_name(const char *name) {
+  char base[8];
   int n = 0;
   while (name[n] && name[n] != '.') ++n;
-  while (n > 0 && name[n - 1] == ' ') --n;  // Windows drops trailing spaces too
-  for (const char *device : DEVICE_NAMES)
-    if (n == lstrlenA(device) && same_letters(name, device, n)) return true;
-  if (n != 4 || !(same_letters(name, "COM", 3) || same_letters(name, "LPT", 3))) return false;
-  BYTE digit = (BYTE)name[3];
-  return (digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+  while (n > 0 && name[n - 1] == ' ') --n;
+  if (n > 6) return false;
+  for (int i = 0; i < n; ++i) base[i] = (char)(name[i] | 0x20);  // letters to lower case
+  base[n] = 0;
+  if (n == 4 && contains("123456789\xB9\xB2\xB3", (BYTE)base[3])) base[3] = '#';
+  for (const char *device = DEVICE_NAMES; *device; device += lstrlenA(device) + 1)
+    if (compare_prefix(base, device, sizeof(base)) == 0) return true;
+  return false;
 }
 
 // The checks that look at a whole name run after the cut, which may leave a
-// name of dots and spaces or a device's base name.
+// name of dots and spaces, or a device's base name. A device name's first
+// byte becomes '_', as a parent step's first dot does: names only shrink.
 void clean_file_name(char *name, bool long_mode) {
   if (long_mode) {
     clean_name_part(name, LONG_COMPONENT, true);
@@ -109,13 +107,7 @@ void clean_file_name(char *name, bool long_mode) {
     clean_name_part(name, SHORT_BASE, false);
   }
   stop_parent_step(name);
-  if (!is_device_name(name)) return;
-  // '_' in front keeps the data under a name that says what happened. An
-  // 8.3 base that names a device has at most 6 bytes; a long name is cut
-  // again.
-  for (char *p = string_end(name); p >= name; --p) p[1] = p[0];
-  name[0] = '_';
-  if (long_mode) clean_name_part(name, LONG_COMPONENT, true);
+  if (is_device_name(name)) name[0] = '_';
 }
 
 static char *find_slash(char *p) {
@@ -123,29 +115,20 @@ static char *find_slash(char *p) {
   return *p ? p : nullptr;
 }
 
-// Rebuilt from a copy, since a device name's '_' makes its component one
-// byte longer; a path that then does not fit `size` is refused, never cut.
-bool clean_member_path(char *path, DWORD size, bool long_mode) {
-  char source[sizeof(SfxContext::target_path)];
-  char part[sizeof(source) + 1];
-  if ((DWORD)lstrlenA(path) >= sizeof(source)) return false;
-  lstrcpyA(source, path);
-  char *read = source;
-  DWORD used = 0;
-  if (*read == '/') ++read, ++used;
-  for (;;) {
-    char *slash = find_slash(read);
-    if (slash) *slash = 0;
-    lstrcpyA(part, read);
-    clean_file_name(part, long_mode);
-    DWORD n = (DWORD)lstrlenA(part);
-    if (used + n + (slash ? 1 : 0) >= size) return false;
-    lstrcpyA(path + used, part);
-    used += n;
-    if (!slash) return true;
-    path[used++] = '/';
-    read = slash + 1;
+// A drive in front and one leading slash stay as they are.
+void clean_member_path(char *path, bool long_mode) {
+  if (path[0] && path[1] == ':') path += 2;
+  char *write = path, *read = path;
+  if (*read == '/') ++read, ++write;
+  for (char *slash; (slash = find_slash(read)) != nullptr; read = slash + 1) {
+    *slash = 0;
+    clean_file_name(read, long_mode);
+    move_left(write, read);
+    write = string_end(write);
+    *write++ = '/';
   }
+  clean_file_name(read, long_mode);
+  move_left(write, read);
 }
 
 // The path a member is written to: composed, its separators made '/', and
@@ -155,9 +138,8 @@ bool compose_written_path(char *target, const char *base, char *path, DWORD path
   DWORD kept = 0;
   if (!compose_target_path(target, base, path, path_size, &kept)) return false;
   convert_separators(target, '/');
-  DWORD drive = target[0] && target[1] == ':' ? 2 : 0;
-  char *start = target + (kept > drive ? kept : drive);
-  return clean_member_path(start, sizeof(SfxContext::target_path) - (DWORD)(start - target), long_names);
+  clean_member_path(target + kept, long_names);
+  return true;
 }
 
 void create_parent_directories(const char *path) {

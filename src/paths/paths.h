@@ -27,10 +27,8 @@ char *string_end(char *text);
 bool detect_long_names(const char *dir);
 char *clean_name_part(char *text, int max_bytes, bool long_names);
 bool is_device_name(const char *name);
-// Cleans one component in place; its buffer needs one byte beyond the
-// terminator, for the '_' in front of a device name.
 void clean_file_name(char *name, bool long_names);
-bool clean_member_path(char *path, DWORD size, bool long_names);
+void clean_member_path(char *path, bool long_names);
 // target holds sizeof(target_path) bytes.
 bool compose_written_path(char *target, const char *base, char *path, DWORD path_size);
 void create_parent_directories(const char *path);

@@ -13,12 +13,13 @@ static constexpr char PROGRAM_MANAGER[] = "\\PROGMAN.EXE";
 constexpr SIZE_T COMMAND_BLOCK_SIZE = sizeof(SfxContext::shell_text) + 1;
 
 void initiate_progman(HWND window) {
-  // By its full path: a bare name is searched for in the self-extractor's
-  // own folder first.
-  char program[MAX_PATH + sizeof(PROGRAM_MANAGER)];
-  UINT n = GetWindowsDirectoryA(program, MAX_PATH);
-  if (!FindWindowA("Progman", nullptr) && n > 0 && n < MAX_PATH) {
-    lstrcpyA(program + n, PROGRAM_MANAGER + (program[n - 1] == '\\'));  // a root ends in one
+  if (!FindWindowA("Progman", nullptr)) {
+    // By its full path: a bare name is searched for in the self-extractor's
+    // own folder first.
+    char program[MAX_PATH + sizeof(PROGRAM_MANAGER)];
+    program[0] = 0;
+    GetWindowsDirectoryA(program, MAX_PATH);
+    lstrcatA(program, PROGRAM_MANAGER);
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
