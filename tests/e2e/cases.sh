@@ -231,9 +231,8 @@ mksfx_windows)
   [ ! -e "$WINEPREFIX/drive_c/rooted.txt" ] || fail "--extract wrote a member that names a drive"
   ;;
 hostile_paths)
-  # Parent steps, directory fields and entries of other archivers, device
-  # names and a control byte (what each member gives is the unit tests' job):
-  # twelve files, all inside, each device name's data in one of them.
+  # Parent steps, other archivers' directory fields and entries, device names
+  # and a control byte: twelve files, all inside, each device's data in one.
   build
   python3 "$SFX_ROOT/tests/e2e/hostile.py" paths sfx.exe
   extracted sfx.exe "$DEST_WIN\\deep\\er"
@@ -247,8 +246,7 @@ hostile_paths)
   head -c "$(od -An -tu4 -j512 -N4 sfx.exe)" sfx.exe > cut.exe
   run_bg cut.exe -n "$DEST_WIN\\cut"
   wine_answer "$TITLE" 1 Return
-  wait $pid
-  expect_status $? 0
+  wait $pid; expect_status $? 0
   wine_box_texts "$LOG" | grep -q '" Tampered DATA$' || fail "boxes: $(wine_box_texts "$LOG")"
   ;;
 *)

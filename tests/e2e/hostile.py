@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
 """hostile.py KIND SFX: replaces the archive of a self-extractor made by mksfx
 with members written by hand, as other archivers (or an attacker) write them.
-KIND paths: parent steps, a directory field without its closing 0xFF, a
-directory entry without a separator, a symbolic link entry, device names and
-a control byte. KIND
+KIND paths: parent steps, a directory field without its closing 0xFF, a directory entry
+without a separator, a symbolic link entry, device names and a control byte. KIND
 drive: the same and, last, a member that names a drive."""
 import struct
 import sys

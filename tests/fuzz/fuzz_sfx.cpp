@@ -1,12 +1,10 @@
-// A whole self-extractor from arbitrary bytes: header block flags and the
-// archive come from the input; both passes run through WinMain with -n, and
-// a Program Manager answers. Properties: nothing is created outside the
-// destination unless the member names its place itself (a drive, a rooted
-// path or a directory macro), and even then only on the stand-in's drives,
-// never elsewhere on the host; a run that ends with status 0 has not made
-// the destination; no member's output passes its declared size; a run that
-// returns has given back every memory block, atom and packed parameter and
-// closed every registry key.
+// A whole self-extractor from arbitrary bytes: header block flags and the archive come from
+// the input; both passes run through WinMain with -n, and a Program Manager answers.
+// Properties: nothing is created outside the destination unless the member names its place
+// itself (a drive, a rooted path or a directory macro), and even then only on the stand-in's
+// drives, never elsewhere on the host; a run that ends with status 0 has not made the
+// destination; no member's output passes its declared size; a run that returns has given
+// back every memory block, atom and packed parameter and closed every registry key.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>

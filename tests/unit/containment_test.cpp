@@ -86,13 +86,9 @@ TEST_F(ContainmentTest, BothPassesWalkTheMembersTheScanChecked) {
 // and never touches the field that follows.
 TEST_F(ContainmentTest, CapturedTextsFillTheirFieldAndNoMore) {
   make_context();
-  struct Row {
-    BYTE sink;
-    char *field;
-    size_t size;
-    char *next;
-  } rows[] = {{SINK_MESSAGE, ctx->text_scratch, sizeof(ctx->text_scratch), ctx->script_text},
-              {SINK_SCRIPT, ctx->script_text, sizeof(ctx->script_text), ctx->program_path}};
+  struct Row { BYTE sink; char *field; size_t size; char *next; } rows[] = {
+      {SINK_MESSAGE, ctx->text_scratch, sizeof(ctx->text_scratch), ctx->script_text},
+      {SINK_SCRIPT, ctx->script_text, sizeof(ctx->script_text), ctx->program_path}};
   for (const Row &r : rows) {
     for (size_t count : {r.size - 1, r.size, r.size + 1}) {
       SCOPED_TRACE(count);

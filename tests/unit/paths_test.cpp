@@ -43,33 +43,29 @@ TEST_F(PathsTest, MacrosExpandAtTheStartOnly) {
   write_text(dir + "/drives/D/lib/shared.dll", "x");
   write_text(dir + "/drives/D/root.dll", "x");
   posix::set_search_path({"C:\\WINDOWS", "D:\\lib", "D:"});
-  const struct {
-    const char *temp, *tmp, *registry;  // the value's data, without its zero
-    bool win32s;
-    const char *text, *search, *expected;
-  } rows[] = {
-      {nullptr, nullptr, nullptr, false, "%WinDir%\\Fonts", "", "C:\\WINDOWS\\Fonts"},
-      {nullptr, nullptr, nullptr, false, "%WinRoot%\\Apps", "", "C:\\Apps"},
-      {nullptr, nullptr, nullptr, false, "%SystemDir%/drivers", "", "C:\\WINDOWS\\SYSTEM\\drivers"},
-      {nullptr, nullptr, nullptr, false, "%windir%/Fonts", "", "%windir%\\Fonts"},  // names are case-sensitive
-      {nullptr, nullptr, nullptr, false, "x%WinDir%/a\xFF" "b", "", "x%WinDir%\\a\\b"},
-      {"D:\\T", "E:\\U", nullptr, false, "%WORK%sub", "", "D:\\Tsub"},
-      {nullptr, "E:\\U", nullptr, false, "%WORK%\\x", "", "E:\\U\\x"},
-      {nullptr, nullptr, nullptr, false, "%WORK%", "", "C:\\WINDOWS\\TEMP"},
-      {nullptr, nullptr, nullptr, false, "%ProgramFiles%\\App", "", "C:\\App"},
-      {nullptr, nullptr, "D:\\Program Files", false, "%ProgramFiles%\\App", "", "D:\\Program Files\\App"},
-      {nullptr, nullptr, "D:\\PF", false, "%ProgramFiles%\\App", "", "D:\\PF\\App"},  // no stale bytes behind it
-      {nullptr, nullptr, "D:\\Program Files", true, "%ProgramFiles%\\App", "", "C:\\App"},  // Win32s has no such key
-      {nullptr, nullptr, "D:\\Program Files", false, "%Search%/shared.dll", "shared.dll", "D:\\lib\\shared.dll"},
-      {nullptr, nullptr, "D:\\Program Files", false, "%Search%/root.dll", "root.dll", "D:\\root.dll"},
-      {nullptr, nullptr, "D:\\Program Files", false, "%Search%/none.dll", "none.dll", "C:\\WINDOWS\\SYSTEM\\none.dll"},
-      {nullptr, nullptr, "D:\\Program Files", false, "%Search%\\App", "", "%Search%\\App"},  // no name to search for
+  const struct { const char *temp, *tmp; bool registry, win32s; const char *text, *search, *expected; } rows[] = {
+      {nullptr, nullptr, false, false, "%WinDir%\\Fonts", "", "C:\\WINDOWS\\Fonts"},
+      {nullptr, nullptr, false, false, "%WinRoot%\\Apps", "", "C:\\Apps"},
+      {nullptr, nullptr, false, false, "%SystemDir%/drivers", "", "C:\\WINDOWS\\SYSTEM\\drivers"},
+      {nullptr, nullptr, false, false, "%windir%/Fonts", "", "%windir%\\Fonts"},  // names are case-sensitive
+      {nullptr, nullptr, false, false, "x%WinDir%/a\xFF" "b", "", "x%WinDir%\\a\\b"},
+      {"D:\\T", "E:\\U", false, false, "%WORK%sub", "", "D:\\Tsub"},
+      {nullptr, "E:\\U", false, false, "%WORK%\\x", "", "E:\\U\\x"},
+      {nullptr, nullptr, false, false, "%WORK%", "", "C:\\WINDOWS\\TEMP"},
+      {nullptr, nullptr, false, false, "%ProgramFiles%\\App", "", "C:\\App"},
+      {nullptr, nullptr, true, false, "%ProgramFiles%\\App", "", "D:\\Program Files\\App"},
+      {nullptr, nullptr, true, true, "%ProgramFiles%\\App", "", "C:\\App"},  // Win32s has no such key
+      {nullptr, nullptr, true, false, "%Search%/shared.dll", "shared.dll", "D:\\lib\\shared.dll"},
+      {nullptr, nullptr, true, false, "%Search%/root.dll", "root.dll", "D:\\root.dll"},
+      {nullptr, nullptr, true, false, "%Search%/none.dll", "none.dll", "C:\\WINDOWS\\SYSTEM\\none.dll"},
+      {nullptr, nullptr, true, false, "%Search%\\App", "", "%Search%\\App"},  // no name to search for
   };
   for (const auto &r : rows) {
     r.temp ? setenv("TEMP", r.temp, 1) : unsetenv("TEMP");
     r.tmp ? setenv("TMP", r.tmp, 1) : unsetenv("TMP");
     if (r.registry)
-      posix::reg_put(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", r.registry);
+      posix::reg_put(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
+                     "D:\\Program Files");
     win32s_host = r.win32s;
     EXPECT_EQ(expand(r.text, r.search), r.expected) << r.text;
   }
@@ -85,6 +81,14 @@ TEST_F(PathsTest, ExpansionThatDoesNotFitIsRefused) {
   lstrcpyA(text, ("%WinDir%/" + std::string(249, 'a')).c_str());
   EXPECT_FALSE(expand_directory_macro(text, ""));
   EXPECT_EQ(std::string(text).substr(0, 8), "%WinDir%");
+}
+
+// A registry string ends where its data does, stored here without its zero.
+TEST_F(PathsTest, RegistryStringsEndWithTheirData) {
+  posix::reg_put(HKEY_LOCAL_MACHINE, "Key", "v", "D:\\PF", false);
+  char out[8] = "XXXXXXX";
+  read_machine_string("Key", "v", "", out, sizeof(out));
+  EXPECT_STREQ(out, "D:\\PF");
 }
 
 // Two leading separators would name another machine: one stays.
@@ -105,11 +109,7 @@ TEST_F(PathsTest, ComposesRelativeRootedAndAbsolutePaths) {
 // whatever its case, extension or trailing spaces; control bytes are replaced.
 TEST_F(PathsTest, NameCleaning) {
   const std::string x250(250, 'x'), spaces(253, ' ');
-  const struct {
-    std::string path;
-    bool long_mode;
-    std::string expected;
-  } rows[] = {
+  const std::tuple<std::string, bool, std::string> rows[] = {
       {"readme.first.txt", false, "readme_f.txt"}, {"longfilename.html", false, "longfile.htm"},
       {"Program Files", false, "Program_"}, {"a+b.c", false, "a_b.c"}, {"abc.", false, "abc."},
       {".profile", false, ".pro"}, {"..", false, "_."}, {".", false, "."}, {"a//b/", false, "a//b/"},
@@ -124,7 +124,7 @@ TEST_F(PathsTest, NameCleaning) {
       {"com0/lpt10/console/nul_/a\x01" "b\x1F", true, "com0/lpt10/console/nul_/a_b_"},
       {"aux.tar.gz/con", false, "aux_tar.gz/_on"}, {"con" + spaces + ".txt", true, "_on" + spaces.substr(1)},
   };
-  for (const auto &r : rows) EXPECT_EQ(clean(r.path, r.long_mode), r.expected) << r.path << " " << r.long_mode;
+  for (const auto &[path, long_mode, expected] : rows) EXPECT_EQ(clean(path, long_mode), expected) << path << long_mode;
 }
 
 // A trail byte 0x5C is no separator, and a character is never cut in half.
