@@ -77,10 +77,14 @@ enum Decision { DECIDE_WRITE, DECIDE_SKIP, DECIDE_STOP };
 static Decision decide_overwrite() {
   DWORD attributes = GetFileAttributesA(ctx->target_path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return DECIDE_WRITE;
-  EpochSeconds existing = existing_file_seconds(ctx->target_path);
+  // A time that cannot be read (a directory, a locked file) counts as older:
+  // the user is asked, and a target that cannot be opened is reported.
+  EpochSeconds existing;
+  bool newer = existing_file_seconds(ctx->target_path, &existing) &&
+               existing >= read_u32(ctx->header_buffer + HDR_TIME);
   wsprintfA(ctx->text_scratch, "\"%s\" %s", ctx->target_path, MSG_OVERWRITE);
   int answer;
-  if (keep_newer == 1 && existing >= read_u32(ctx->header_buffer + HDR_TIME)) answer = IDNO;
+  if (keep_newer == 1 && newer) answer = IDNO;
   else if (overwrite_all == 1) answer = IDYES;
   else
     answer = MessageBoxA(ctx->main_window, ctx->text_scratch, ctx->window_title,
@@ -98,30 +102,15 @@ static Decision decide_overwrite() {
   return DECIDE_WRITE;
 }
 
-// Where name cleaning begins: behind the drive, and behind install_dir when
-// the path lies below it. The directory the user confirmed is used as given;
-// cleaning it too would send every file somewhere else whenever the volume
-// cannot be asked for its name limits (it then counts as an 8.3 volume).
-static char *cleaning_start() {
-  char *target = ctx->target_path;
-  char base[sizeof(ctx->install_dir)];
-  lstrcpyA(base, ctx->install_dir);
-  convert_separators(base, '/');
-  int n = lstrlenA(base);
-  if (n > 0 && compare_prefix(target, base, n) == 0 && (target[n] == '/' || base[n - 1] == '/'))
-    return target + n;
-  return target[0] && target[1] == ':' ? target + 2 : target;
-}
-
 // Composes, cleans and shows the destination and creates its directories.
-// A member path whose expansion does not fit is reported like a file that
-// cannot be created.
+// A member path whose expansion or cleaned form does not fit is reported like
+// a file that cannot be created. The directory the user confirmed is used as
+// given: cleaning it too would send every file somewhere else whenever the
+// volume cannot be asked for its name limits (it then counts as 8.3).
 static bool prepare_target() {
-  if (!compose_target_path(ctx->target_path, ctx->install_dir, ctx->member_path,
-                           sizeof(ctx->member_path)))
+  if (!compose_written_path(ctx->target_path, ctx->install_dir, ctx->member_path,
+                            sizeof(ctx->member_path)))
     return fail(MSG_OPEN_ERROR, ctx->member_path);
-  convert_separators(ctx->target_path, '/');
-  clean_member_path(cleaning_start(), long_names);
   shorten_path_for_display(ctx->text_scratch, ctx->target_path, DISPLAY_WIDTH);
   SetDlgItemTextA(ctx->main_window, IDC_MEMBER_NAME, ctx->text_scratch);
   SetDlgItemTextA(ctx->main_window, IDC_PROGRESS, "Extract... 0%");
@@ -213,6 +202,8 @@ static bool scan_member(bool *message_refused) {
   else if (is_member("$")) ctx->sink_mode = SINK_SCRIPT;
   else return true;
   ctx->output_file = NO_FILE;
+  // An empty member writes nothing: its text starts empty, never stale.
+  (ctx->sink_mode == SINK_MESSAGE ? ctx->text_scratch : ctx->script_text)[0] = 0;
   read_member_data();
   if (ctx->abort_flag) {
     ctx->sink_mode = SINK_NONE;
@@ -284,14 +275,15 @@ bool run_pass(HWND window, int mode) {
   long_names = detect_long_names(ctx->install_dir);
   if (ctx->block.flags_byte & FLAG_INTEGRITY_SUM) {
     BYTE sum[2] = {};
-    _lread(ctx->archive_file, sum, 2);
+    // A sum cut off (or unreadable) is a sum that does not match.
+    if (_lread(ctx->archive_file, sum, 2) != 2) fail(MSG_TAMPERED, ctx->module_path);
     ctx->stored_integrity_sum = read_u16(sum);
   }
   build_crc_table(CRC16_POLY);
   integrity_sum = 0;
 
   bool message_refused = false;
-  for (;;) {
+  while (!ctx->abort_flag) {
     HeaderResult header = read_member_header();
     DWORD member_end = 0;
     if (header != HEADER_READY || !find_member_end(&member_end)) break;

@@ -6,6 +6,7 @@
 // slack, and by the plain steps at block, window and input boundaries; both
 // leave the same bytes, state and file position.
 #include "lzh/lzh.h"
+#include "archive/archive.h"
 #include "startup/startup.h"
 #include <stdint.h>
 #include <string.h>
@@ -131,7 +132,12 @@ static void flush_full_window(DWORD done) {
   ctx->window_fill = 0;
 }
 
-// One symbol by the plain steps: block headers, flushes, the zero-bit tail.
+// A match ran past the member's declared size: it was cut there, so the
+// output is never longer than declared, and the member fails its CRC check.
+static bool size_overrun;
+
+// One symbol by the plain steps: block headers, flushes, the zero-bit tail,
+// and the last MAX_MATCH bytes of a member, where a match may overrun.
 static void decode_one() {
   BYTE *window = ctx->window;
   unsigned s = decode_symbol();
@@ -143,6 +149,8 @@ static void decode_one() {
   }
   unsigned length = s - FIRST_MATCH_SYMBOL + MIN_MATCH;
   unsigned position = decode_position();
+  DWORD room = ctx->uncompressed_size - ctx->decoded_count;  // above 0: a symbol starts below the size
+  if (length > room) length = room, size_overrun = true;
   ctx->decoded_count += length;
   unsigned source = (ctx->window_fill - position - 1) & (WINDOW_SIZE - 1);
   // Byte by byte: a match nearer than its length repeats what it writes.
@@ -158,7 +166,8 @@ static void decode_one() {
 //  - FAST_INPUT_SLACK unread member bytes lie in input_buffer, so refilling
 //    the reservoir never reaches a file read or the zero-bit tail;
 //  - the block has symbols left, so no block header is due;
-//  - the window has FAST_WINDOW_SLACK bytes free, so no match reaches a flush.
+//  - the window has FAST_WINDOW_SLACK bytes free, so no match reaches a flush;
+//  - MAX_MATCH bytes or more of the member are to come, so no match overruns.
 // It works in batches of symbols that cannot break these rules however long
 // their matches, so inside a batch no symbol needs a check. On leaving it puts
 // back whole unused bytes, which leaves bit_buffer, held_bits, held_count,
@@ -186,7 +195,7 @@ static DWORD buffered_member_bytes() {
 
 static bool fast_path_open() {
   return ctx->block_left != 0 && ctx->window_fill <= WINDOW_SIZE - FAST_WINDOW_SLACK &&
-         buffered_member_bytes() >= FAST_INPUT_SLACK && ctx->decoded_count < ctx->uncompressed_size;
+         buffered_member_bytes() >= FAST_INPUT_SLACK && ctx->uncompressed_size - ctx->decoded_count >= MAX_MATCH;
 }
 
 static unsigned fast_walk(unsigned j, unsigned symbols, uint64_t bits, uint64_t mask) {
@@ -260,7 +269,7 @@ static void decode_fast() {
     // Symbols that keep every rule above at the top of each turn.
     unsigned batch = smaller(smaller(block, (buffered_end - pos - FAST_INPUT_SLACK) / MAX_SYMBOL_BYTES + 1),
                              smaller((WINDOW_SIZE - FAST_WINDOW_SLACK - fill) / MAX_MATCH + 1,
-                                     (to_go - (fill - first_fill) - 1) / MAX_MATCH + 1));
+                                     (to_go - (fill - first_fill)) / MAX_MATCH));
     block -= batch;
     do {
       unsigned j = c->symbol_table[bits >> 52], n = c->symbol_entry_len[bits >> 52];
@@ -300,7 +309,7 @@ static void decode_fast() {
         copy_match(out, c->window + source, length);
       }
     } while (--batch);
-  } while (block != 0 && fill <= WINDOW_SIZE - FAST_WINDOW_SLACK && fill - first_fill < to_go &&
+  } while (block != 0 && fill <= WINDOW_SIZE - FAST_WINDOW_SLACK && to_go - (fill - first_fill) >= MAX_MATCH &&
            pos + FAST_INPUT_SLACK <= buffered_end);
   unsigned unused = (count - 16) / 8;  // a turn ends with 16 bits or more
   pos -= unused;
@@ -324,6 +333,7 @@ void decode_member() {
   start_decoder((char)header[5]);
   ctx->decoded_count = 0;
   ctx->window_fill = 0;
+  size_overrun = false;
   while (ctx->decoded_count < ctx->uncompressed_size) {
     if (fast_path_open()) decode_fast();
     else decode_one();
@@ -333,6 +343,7 @@ void decode_member() {
     if (ctx->output_file != NO_FILE)
       show_progress(ctx->decoded_count + ctx->window_fill, ctx->uncompressed_size);
   }
+  if (size_overrun) ctx->running_crc = (WORD)~read_u16(header + HDR_FILE_CRC);
 }
 
 // Sizes are taken as unsigned, so members of 2 GiB and more copy whole.

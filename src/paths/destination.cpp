@@ -74,10 +74,12 @@ void read_machine_string(const char *key_path, const char *value_name, const cha
   HKEY key;
   bool found = false;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
-    DWORD size = capacity;
+    // The data need not end in a zero: the string ends where the data does,
+    // and data that fills the whole buffer does not fit.
+    DWORD size = capacity - 1;
     found = RegQueryValueExA(key, value_name, nullptr, nullptr, (BYTE *)out, &size) == ERROR_SUCCESS;
     RegCloseKey(key);
-    if (found) out[capacity - 1] = 0;
+    if (found) out[size] = 0;
   }
   if (!found) lstrcpynA(out, default_text, (int)capacity);
 }
@@ -165,11 +167,12 @@ static int resolve_macro(const char *text, const char *search_name, char *out) {
 // Replaces a macro at the very start of `text` and turns every separator into
 // a backslash. An expansion that would not fit the text's field is refused
 // (false, text unchanged): a cut path would name another place.
-bool expand_directory_macro(char *text, DWORD size, const char *search_name) {
+bool expand_directory_macro(char *text, DWORD size, const char *search_name, DWORD *expansion) {
   char expanded[EXPANSION_BUFFER];
   int macro_length = resolve_macro(text, search_name, expanded);
   DWORD head = (DWORD)lstrlenA(expanded), rest = (DWORD)lstrlenA(text + macro_length);
   if (head + rest >= size || head + rest >= sizeof(expanded)) return false;
+  if (expansion) *expansion = head;
   lstrcpyA(expanded + head, text + macro_length);
   lstrcpyA(text, expanded);
   convert_separators(text, '\\');
@@ -178,7 +181,7 @@ bool expand_directory_macro(char *text, DWORD size, const char *search_name) {
 
 // target holds sizeof(target_path) bytes: a 255-byte base, a separator and a
 // 259-byte path always fit.
-bool compose_target_path(char *target, const char *base, char *path, DWORD path_size) {
+bool compose_target_path(char *target, const char *base, char *path, DWORD path_size, DWORD *kept) {
   static_assert(sizeof(SfxContext::target_path) >=
                     sizeof(SfxContext::install_dir) + sizeof(SfxContext::member_path),
                 "a composed path always fits target_path");
@@ -194,23 +197,18 @@ bool compose_target_path(char *target, const char *base, char *path, DWORD path_
   char *name = file_name_part(path);
   char search_name[sizeof(SfxContext::member_path)];
   lstrcpynA(search_name, name, sizeof(search_name));
-  if (!expand_directory_macro(path, path_size, search_name)) return false;
-  if (path[0] && path[1] == ':') {
-    lstrcpyA(target, path);
-    return true;
-  }
+  DWORD expansion = 0;
+  if (!expand_directory_macro(path, path_size, search_name, &expansion)) return false;
   lstrcpyA(target, base);
-  if (is_slash(path[0])) {
-    if (base[0] && base[1] == ':') {
-      target[2] = 0;
-      lstrcatA(target, path);
-    } else {
-      lstrcpyA(target, path);
-    }
+  if (path[0] && path[1] == ':') {
+    target[0] = 0;
+  } else if (is_slash(path[0])) {
+    target[base[0] && base[1] == ':' ? 2 : 0] = 0;
   } else {
     bool bare_drive = base[0] && base[1] == ':' && !base[2];
     if (base[0] && !bare_drive) append_separator(target);
-    lstrcatA(target, path);
   }
+  if (kept) *kept = (DWORD)lstrlenA(target) + expansion;
+  lstrcatA(target, path);
   return true;
 }

@@ -9,15 +9,21 @@ INT dde_state;
 HWND dde_server;
 
 static constexpr char PROGMAN[] = "PROGMAN";
+static constexpr char PROGRAM_MANAGER[] = "\\PROGMAN.EXE";
 constexpr SIZE_T COMMAND_BLOCK_SIZE = sizeof(SfxContext::shell_text) + 1;
 
 void initiate_progman(HWND window) {
   if (!FindWindowA("Progman", nullptr)) {
-    char command_line[] = "PROGMAN.EXE";
+    // By its full path: a bare name is searched for in the self-extractor's
+    // own folder first.
+    char program[MAX_PATH + sizeof(PROGRAM_MANAGER)];
+    program[0] = 0;
+    GetWindowsDirectoryA(program, MAX_PATH);
+    lstrcatA(program, PROGRAM_MANAGER);
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
-    if (CreateProcessA(nullptr, command_line, nullptr, nullptr, TRUE,
+    if (CreateProcessA(program, program, nullptr, nullptr, TRUE,
                        CREATE_NEW_PROCESS_GROUP | NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup,
                        &process)) {
       WaitForInputIdle(process.hProcess, PROGMAN_IDLE_MS);

@@ -25,17 +25,18 @@ void set_class_value(const char *key_name, const char *value_name, const char *d
   if (key) RegCloseKey(key);
 }
 
-// Joins directory and name with one backslash and takes the short form. When
-// the platform has no short form (the file is missing, say) the long path is
-// kept; false only when even that does not fit.
+// The file as the member loop wrote it (composed, cleaned), made absolute
+// (the shell starts the program from anywhere), in its short form; where the
+// platform has none (the file is missing, say) the long form stays. False
+// when the path does not fit.
 bool join_short_path(const char *directory, const char *name, char *destination, DWORD size) {
-  char joined[sizeof(SfxContext::install_dir) + sizeof(SfxContext::program_path)];
-  if (lstrlenA(directory) + 1 + lstrlenA(name) >= (int)sizeof(joined)) return false;
-  wsprintfA(joined, "%s\\%s", directory, name);
-  DWORD n = GetShortPathNameA(joined, destination, size);
-  if (n > 0 && n < size) return true;
-  if ((DWORD)lstrlenA(joined) >= size) return false;
-  lstrcpyA(destination, joined);
+  char member[sizeof(SfxContext::program_path)], joined[sizeof(SfxContext::target_path)];
+  char *file_part;
+  lstrcpynA(member, name, sizeof(member));
+  if (!compose_written_path(joined, directory, member, sizeof(member))) return false;
+  DWORD n = GetFullPathNameA(joined, size, destination, &file_part);
+  if (n == 0 || n >= size) return false;
+  GetShortPathNameA(destination, destination, size);
   return true;
 }
 

@@ -143,20 +143,20 @@ void apply_tz_correction(EpochSeconds *value) {
   *value = negative ? *value + correction : *value - correction;
 }
 
-// A file we cannot open or whose time cannot be read counts as newer than
-// every member, so keep_newer leaves it alone; one dated before 1968 counts
-// as older than every member.
-EpochSeconds existing_file_seconds(const char *path) {
+// False when the file cannot be opened or its time cannot be read. A time
+// past the range counts as newer than every member, one dated before 1968 as
+// older than every member.
+bool existing_file_seconds(const char *path, EpochSeconds *seconds) {
   HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return NEWEST_TIME;
+  if (file == INVALID_HANDLE_VALUE) return false;
   FILETIME write_time;
-  EpochSeconds result = NEWEST_TIME;
-  if (GetFileTime(file, nullptr, nullptr, &write_time) &&
-      !seconds_from_file_time(&write_time, &result)) {
+  bool read = GetFileTime(file, nullptr, nullptr, &write_time) != 0;
+  *seconds = NEWEST_TIME;
+  if (read && !seconds_from_file_time(&write_time, seconds)) {
     SYSTEMTIME when;
-    if (FileTimeToSystemTime(&write_time, &when) && when.wYear < FIRST_YEAR) result = 0;
+    if (FileTimeToSystemTime(&write_time, &when) && when.wYear < FIRST_YEAR) *seconds = 0;
   }
   CloseHandle(file);
-  return result;
+  return read;
 }

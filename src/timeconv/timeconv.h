@@ -16,4 +16,4 @@ bool file_time_from_seconds(EpochSeconds t, FILETIME *out);
 bool system_time_from_seconds(EpochSeconds t, SYSTEMTIME *out);
 DosDateTime dos_date_time_from_seconds(EpochSeconds t, WORD *years_before_1980);
 void apply_tz_correction(EpochSeconds *value);
-EpochSeconds existing_file_seconds(const char *path);
+bool existing_file_seconds(const char *path, EpochSeconds *seconds);

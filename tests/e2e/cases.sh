@@ -229,15 +229,23 @@ versions)
   done
   ;;
 hostile_paths)
-  # Parent steps, directory fields and entries of other archivers (what each
-  # member gives is the unit tests' job): six files, all inside.
+  # Parent steps, other archivers' directory fields and entries, device names
+  # and a control byte: twelve files, all inside, each device's data in one.
   build
   python3 "$SFX_ROOT/tests/e2e/hostile.py" paths sfx.exe
   extracted sfx.exe "$DEST_WIN\\deep\\er"
   expect_boxes
   outside=$(cd "$DEST" && find . -mindepth 1 | grep -v -x -e ./deep -e ./deep/er -e './deep/er/.*')
   [ -z "$outside" ] || fail "written outside the destination: $outside"
-  [ "$(find "$DEST" -type f | wc -l)" = 6 ] || fail "files: $(cd "$DEST" && find . -type f)"
+  [ "$(find "$DEST" -type f | wc -l)" = 12 ] || fail "files: $(cd "$DEST" && find . -type f)"
+  for d in nul aux lpt1 con com1 ctl; do grep -rqx "dev-$d" "$DEST" || fail "dev-$d in no file"; done
+  # Cut right where its archive begins, the integrity sum with it.
+  build --integrity-sum
+  head -c "$(od -An -tu4 -j512 -N4 sfx.exe)" sfx.exe > cut.exe
+  run_bg cut.exe -n "$DEST_WIN\\cut"
+  wine_answer "$TITLE" 1 Return
+  wait $pid; expect_status $? 0
+  wine_box_texts "$LOG" | grep -q '" Tampered DATA$' || fail "boxes: $(wine_box_texts "$LOG")"
   ;;
 *)
   fail "unknown case"

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """hostile.py KIND SFX: replaces the archive of a self-extractor made by mksfx
 with members written by hand, as other archivers (or an attacker) write them.
-KIND paths: parent steps, a directory field without its closing 0xFF, a
-directory entry without a separator, and a symbolic link entry. KIND
+KIND paths: parent steps, a directory field without its closing 0xFF, a directory entry
+without a separator, a symbolic link entry, device names and a control byte. KIND
 drive: the same and, last, a member that names a drive."""
 import struct
 import sys
@@ -40,6 +40,9 @@ KINDS = {
         member(b'plaindir', method=b'd'),
         member(b'link|../../target', method=b'd'),
         member(b'after.txt', b'after'),
+        *[member(name, b'dev-' + data) for name, data in [
+            (b'nul.txt', b'nul'), (b'aux.h', b'aux'), (b'LPT1.log', b'lpt1'), (b'con/x.txt', b'con'),
+            (b'com1', b'com1'), (b'ctl\x01name.txt', b'ctl')]],
     ],
 }
 KINDS['drive'] = KINDS['paths'] + [member(b'C:\\rooted.txt', b'r')]

@@ -1,17 +1,17 @@
-// A whole self-extractor from arbitrary bytes: header block flags and the
-// archive come from the input; both passes run through WinMain with -n, and
-// a Program Manager answers. Properties: nothing is created outside the
-// destination unless the member names its place itself (a drive, a rooted
-// path or a directory macro), and even then only on the stand-in's drives,
-// never elsewhere on the host; a run that ends with status 0 has not made
-// the destination; a run that returns has given back every memory block,
-// atom and packed parameter and closed every registry key.
+// A whole self-extractor from arbitrary bytes: header block flags and the archive come from
+// the input; both passes run through WinMain with -n, and a Program Manager answers.
+// Properties: nothing is created outside the destination unless the member names its place
+// itself (a drive, a rooted path or a directory macro), and even then only on the stand-in's
+// drives, never elsewhere on the host; a run that ends with status 0 has not made the
+// destination; no member's output passes its declared size; a run that returns has given
+// back every memory block, atom and packed parameter and closed every registry key.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 #include "posix/harness.h"
+#include "archive/archive.h"
 #include "startup/startup.h"
 
 namespace fs = std::filesystem;
@@ -52,7 +52,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   dialog_window = nullptr;
   ctx = nullptr;
   fs::create_directories(drives + "/D");
+  // Bytes go only to the file created at the last guarded step, under its member's header.
+  uint64_t mark = posix::written_bytes, declared = 0;
+  auto check_size = [&](bool running) {
+    if (posix::written_bytes - mark > declared) abort();
+    mark = posix::written_bytes;
+    declared = running && ctx && ctx->header_buffer ? read_u32(ctx->header_buffer + HDR_UNCOMPRESSED) : 0;
+  };
   posix::set_write_guard([&](const std::string &host) {
+    check_size(true);
     std::string path = fs::path(host).lexically_normal().string();
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     bool parent_of_dest = starts_with(dest, path);
@@ -72,6 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::string line = "-n D:\\a\\b\\dest";
   int result = -1, status = posix::run([&] { result = WinMain((HINSTANCE)0x400000, nullptr, line.data(), 10); });
   posix::set_write_guard(nullptr);
+  check_size(false);
   if (status < 0 && (posix::live_local_blocks() || posix::live_global_blocks() || posix::live_atoms() ||
                      posix::live_packed_params() || posix::open_key_count()))
     abort();

@@ -27,14 +27,13 @@ TEST_F(ArchiveTest, KeepNewerSkipsAnEqualOrNewerFileWithoutAsking) {
   block.flags = BLOCK_OVERWRITE_ALL;
   write_sfx({file_member("a.txt", "from archive")}, block);
   std::filesystem::create_directories(dest);
-  const struct {
-    time_t existing;
-    bool win32s;
-    const char *left;
-  } rows[] = {{1000000000, false, "mine"}, {999999999, false, "from archive"},
-              {-100000000, false, "from archive"},  // 1966: older than any member
-              {1000000000 - 9000, true, "mine"}};   // between the header time and its shifted form
+  const struct { time_t existing; bool win32s; const char *left; } rows[] = {
+      {1000000000, false, "mine"}, {999999999, false, "from archive"},
+      {-100000000, false, "from archive"},   // 1966: older than any member
+      {1000000000 - 9000, true, "mine"},     // between the header time and its shifted form
+      {1000000000, false, "from archive"}};  // its time unreadable: older (the last row)
   for (const auto &r : rows) {
+    if (&r == std::end(rows) - 1) posix::fail_call("CreateFileA", posix::call_count("CreateFileA") + 1);
     write_text(dest + "/a.txt", "mine");
     touch(dest + "/a.txt", r.existing);
     setenv("TZ", "EST5", 1);
@@ -83,21 +82,19 @@ TEST_F(ArchiveTest, ScanErrorsStopTheRunWithOneMessage) {
   std::vector<uint8_t> hidden = raw_member({"", "hidden.txt", '0', "hidden"});
   slack.data += std::string(hidden.begin(), hidden.end());  // a whole member in the slack of a stored one
   slack.original = 10;
-  const struct {
-    std::vector<uint8_t> archive;
-    uint32_t offset;
-    const char *message;
-  } rows[] = {
+  const struct { std::vector<uint8_t> archive; uint32_t offset; const char *message; uint8_t flags = 0; } rows[] = {
       {level, 0, "Bad header"}, {raw_archive({{"", "a.txt", '1', ""}}), 0, "Bad header"}, {lz5, 0, "Bad header"},
       {raw_archive({no_crc}), 0, "Bad header"}, {outside, 0, "Bad header"}, {too_short, 0, "Bad header"},
       {raw_archive({past}), 0, "Bad header"}, {raw_archive({{"", "first.txt", '0', "x"}, huge}), 0, "Bad header"},
       {raw_archive({slack}), 0, "Bad header"},
       {raw_archive({{"", "$", '5', std::string("\0\1\4\xC0", 4), -1, 10}}), 0, "Bad table"},  // symbol 19 of 19
       {raw_member(big), 0, "Unexpeted EOF"}, {raw_archive({}), 1u << 30, "Unexpeted EOF"},  // beyond the file
+      {{}, 0, "Tampered DATA", BLOCK_INTEGRITY_SUM}, {{0}, 0, "Tampered DATA", BLOCK_INTEGRITY_SUM},  // sum cut off
   };
   for (const auto &r : rows) {
     HeaderBlockFields block;
     block.archive_offset = r.offset;
+    block.flags = r.flags;
     write_sfx(r.archive, block);
     fresh();
     EXPECT_EQ(extract(), 0) << r.message;
@@ -146,7 +143,8 @@ TEST_F(ArchiveTest, SpecialNamesSumsAndAnArchiveCutAtAMemberBoundary) {
   HeaderBlockFields block;
   block.flags = BLOCK_INTEGRITY_SUM;
   std::vector<uint8_t> archive = archive_bytes({file_member("$", "$WindowTitle=Scripted\r\n"),
-                                                file_member("!", "Go on?"), file_member("!readme.txt", "bang"),
+                                                file_member("!", "Go on?"), file_member("!", ""),
+                                                file_member("!readme.txt", "bang"),
                                                 file_member("$data.bin", "dollar")},
                                                true);
   archive.resize(archive.size() - 2);  // no end marker
@@ -156,7 +154,7 @@ TEST_F(ArchiveTest, SpecialNamesSumsAndAnArchiveCutAtAMemberBoundary) {
     write_sfx(archive, block);
     fresh();
     EXPECT_EQ(extract(), 1);
-    EXPECT_EQ(box_texts(), std::vector<std::string>{"Go on?"});
+    EXPECT_EQ(box_texts(), (std::vector<std::string>{"Go on?", ""}));  // an empty one leaves no text
     EXPECT_EQ(read_text(dest + "/!readme.txt"), "bang");
     EXPECT_EQ(read_text(dest + "/$data.bin"), "dollar");
     EXPECT_FALSE(exists(dest + "/!"));  // the question and the script are never written
@@ -198,11 +196,9 @@ TEST_F(ArchiveTest, ExtendedTimesAndAttributesOnlyForWindowsAndMsDos) {
   r.extra = {5, 0, 0x40, 0x21, 0, 27, 0, 0x41};
   for (int i = 0; i < 3; ++i)
     for (int k = 0; k < 8; ++k) r.extra.push_back((uint8_t)(file_time_of(1200000000) >> 8 * k));
-  const struct {
-    char os, restore;
-    uint32_t time, attributes;
-  } rows[] = {{'W', '/', 1200000000, 0x21}, {'w', '/', 1200000000, 0x21}, {'M', '/', 1200000000, 0x21},
-              {'U', '/', 1000000000, 0x22}, {'W', 0, 1200000000, FILE_ATTRIBUTE_NORMAL}};
+  const struct { char os, restore; uint32_t time, attributes; } rows[] = {
+      {'W', '/', 1200000000, 0x21}, {'w', '/', 1200000000, 0x21}, {'M', '/', 1200000000, 0x21},
+      {'U', '/', 1000000000, 0x22}, {'W', 0, 1200000000, FILE_ATTRIBUTE_NORMAL}};
   for (const auto &row : rows) {
     std::vector<uint8_t> b = raw_member(r);
     b[19] = 0x22, b[23] = (uint8_t)row.os;

@@ -31,6 +31,7 @@ TEST_F(ContainmentTest, NothingClimbsOutAndOtherArchiversEntriesLandWhereTheySay
       {"", "link|../../target", 'd', ""},              // LHa for UNIX: a symbolic link
       {"", "after.txt", '0', "c"},
       {"", "Long Folder/readme.first.txt", '0', "r"},
+      {"", "%WORK%/Long Folder/w.txt", '0', "w"},  // cleaned behind the macro's expansion
   };
   // Long names; 8.3 names on a volume that says so, and on one that cannot be
   // asked. The confirmed directory keeps its long name.
@@ -40,8 +41,11 @@ TEST_F(ContainmentTest, NothingClimbsOutAndOtherArchiversEntriesLandWhereTheySay
     posix::set_max_component_length(component);
     write_sfx(raw_archive(members));
     std::string inside = dest + "/deep/er with a long name";
+    setenv("TEMP", (inside + "/Temp Dir").c_str(), 1);
     EXPECT_EQ(run_program("-n \"" + inside + "\""), 1);
+    unsetenv("TEMP");
     EXPECT_EQ(read_text(inside + (component == 255 ? "/Long Folder/readme.first.txt" : "/Long_Fol/readme_f.txt")), "r");
+    EXPECT_EQ(read_text(inside + (component == 255 ? "/Temp Dir/Long Folder/w.txt" : "/Temp Dir/Long_Fol/w.txt")), "w");
     EXPECT_EQ(box_texts(), std::vector<std::string>{});
     EXPECT_EQ(written_outside(inside), std::vector<std::string>{});
     EXPECT_EQ(read_text(inside + "/docs/img/a.bmp"), "a");
@@ -53,7 +57,7 @@ TEST_F(ContainmentTest, NothingClimbsOutAndOtherArchiversEntriesLandWhereTheySay
       files += e.is_regular_file();
       links += e.path().filename().string().find("link") == 0;
     }
-    EXPECT_EQ(files, 9u);
+    EXPECT_EQ(files, 10u);
     EXPECT_EQ(links, 0u);
   }
 }
@@ -82,13 +86,9 @@ TEST_F(ContainmentTest, BothPassesWalkTheMembersTheScanChecked) {
 // and never touches the field that follows.
 TEST_F(ContainmentTest, CapturedTextsFillTheirFieldAndNoMore) {
   make_context();
-  struct Row {
-    BYTE sink;
-    char *field;
-    size_t size;
-    char *next;
-  } rows[] = {{SINK_MESSAGE, ctx->text_scratch, sizeof(ctx->text_scratch), ctx->script_text},
-              {SINK_SCRIPT, ctx->script_text, sizeof(ctx->script_text), ctx->program_path}};
+  struct Row { BYTE sink; char *field; size_t size; char *next; } rows[] = {
+      {SINK_MESSAGE, ctx->text_scratch, sizeof(ctx->text_scratch), ctx->script_text},
+      {SINK_SCRIPT, ctx->script_text, sizeof(ctx->script_text), ctx->program_path}};
   for (const Row &r : rows) {
     for (size_t count : {r.size - 1, r.size, r.size + 1}) {
       SCOPED_TRACE(count);

@@ -38,13 +38,14 @@ class DecoderTest : public SfxTest {
   // Decodes `compressed` as the member loop would a member of `method` with
   // the given sizes.
   DecodeOutcome decode(char method, const std::vector<uint8_t> &compressed, uint32_t size,
-                       uint32_t compressed_size = 0xFFFFFFFF) {
+                       uint32_t compressed_size = 0xFFFFFFFF, uint16_t file_crc = 0) {
     write_file(dir + "/in.bin", compressed);
     if (compressed_size == 0xFFFFFFFF) compressed_size = (uint32_t)compressed.size();
     std::vector<uint8_t> header = {0, 0, '-', 'l', 'h', (uint8_t)method, '-'};
     put32(header, compressed_size);
     put32(header, size);
     header.resize(32);
+    header[HDR_FILE_CRC] = (uint8_t)file_crc, header[HDR_FILE_CRC + 1] = (uint8_t)(file_crc >> 8);
     ctx->header_buffer = header.data();
     ctx->archive_file = _lopen((dir + "/in.bin").c_str(), OF_READ);
     lstrcpyA(ctx->target_path, output.c_str());
@@ -75,17 +76,26 @@ BitWriter two_symbol_block(uint16_t block_size, unsigned pos_bits = 4) {
   return w;
 }
 
-// 'A', then the match of length 10 at distance 1, written whole even where
-// the member's size ends inside it. -lh4- streams are laid out as -lh5- ones
-// (a 4-bit position count field), -lh6- and -lh7- with a 5-bit one.
+// 'A', then the match of length 10 at distance 1. A size that ends inside the match gets
+// exactly its bytes and fails the CRC check, even where the header's CRC is theirs. -lh4-
+// streams are laid out as -lh5- ones (a 4-bit position count), -lh6- and -lh7- with 5 bits.
 TEST_F(DecoderTest, LiteralAndOverlappingMatchAtDistanceOne) {
   for (const auto &[method, size] : {std::pair<char, uint32_t>{'4', 11}, {'5', 11}, {'6', 5}}) {
     BitWriter w = two_symbol_block(2, method == '6' ? 5 : 4);
     w.put(0, 1).put(1, 1);
-    DecodeOutcome o = decode(method, w.bytes, size);
+    const std::string want(size, 'A');
+    uint16_t crc = crc16((const uint8_t *)want.data(), size);
+    DecodeOutcome o = decode(method, w.bytes, size, 0xFFFFFFFF, crc);
     EXPECT_EQ(o.status, -1);
-    EXPECT_EQ(o.text, std::string(11, 'A')) << method;
+    EXPECT_EQ(o.text, want) << method;
+    EXPECT_EQ(ctx->running_crc == crc, size == 11) << method;
   }
+  // Wherever the size ends in real data, here in a run of long matches: its first bytes, exactly.
+  std::vector<uint8_t> data = pattern_bytes(100000, 3);
+  std::fill(data.begin() + 50000, data.end(), 'a');
+  std::vector<uint8_t> packed = lzh_encode(data.data(), data.size(), *method_params('7'));
+  for (uint32_t size = 50990; size < 51000; ++size)
+    EXPECT_EQ(decode('7', packed, size).text, std::string(data.begin(), data.begin() + size)) << size;
 }
 
 // A literal code of every length from 1 to 16 bits: 'a' 0, 'b' 10, ... 'o'

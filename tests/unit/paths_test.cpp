@@ -32,8 +32,7 @@ class PathsTest : public SfxTest {
   std::string clean(const std::string &path, bool long_mode) {
     char buffer[516];
     lstrcpyA(buffer, path.c_str());
-    char *start = buffer[0] && buffer[1] == ':' ? buffer + 2 : buffer;
-    clean_member_path(start, long_mode);
+    clean_member_path(buffer, long_mode);
     return buffer;
   }
 };
@@ -44,11 +43,7 @@ TEST_F(PathsTest, MacrosExpandAtTheStartOnly) {
   write_text(dir + "/drives/D/lib/shared.dll", "x");
   write_text(dir + "/drives/D/root.dll", "x");
   posix::set_search_path({"C:\\WINDOWS", "D:\\lib", "D:"});
-  const struct {
-    const char *temp, *tmp;
-    bool registry, win32s;
-    const char *text, *search, *expected;
-  } rows[] = {
+  const struct { const char *temp, *tmp; bool registry, win32s; const char *text, *search, *expected; } rows[] = {
       {nullptr, nullptr, false, false, "%WinDir%\\Fonts", "", "C:\\WINDOWS\\Fonts"},
       {nullptr, nullptr, false, false, "%WinRoot%\\Apps", "", "C:\\Apps"},
       {nullptr, nullptr, false, false, "%SystemDir%/drivers", "", "C:\\WINDOWS\\SYSTEM\\drivers"},
@@ -88,6 +83,14 @@ TEST_F(PathsTest, ExpansionThatDoesNotFitIsRefused) {
   EXPECT_EQ(std::string(text).substr(0, 8), "%WinDir%");
 }
 
+// A registry string ends where its data does, stored here without its zero.
+TEST_F(PathsTest, RegistryStringsEndWithTheirData) {
+  posix::reg_put(HKEY_LOCAL_MACHINE, "Key", "v", "D:\\PF", false);
+  char out[8] = "XXXXXXX";
+  read_machine_string("Key", "v", "", out, sizeof(out));
+  EXPECT_STREQ(out, "D:\\PF");
+}
+
 // Two leading separators would name another machine: one stays.
 TEST_F(PathsTest, ComposesRelativeRootedAndAbsolutePaths) {
   const char *rows[][3] = {
@@ -101,27 +104,27 @@ TEST_F(PathsTest, ComposesRelativeRootedAndAbsolutePaths) {
   for (const auto &r : rows) EXPECT_EQ(compose(r[0], r[1]), r[2]) << r[0] << " + " << r[1];
 }
 
-TEST_F(PathsTest, ShortNameCleaning) {
-  const std::pair<const char *, const char *> cases[] = {
-      {"readme.first.txt", "readme_f.txt"}, {"longfilename.html", "longfile.htm"},
-      {"Program Files", "Program_"},        {"a+b.c", "a_b.c"},
-      {"abc.", "abc."},                     {".profile", ".pro"},
-      {"..", "_."},                         {".", "."},
+// Parent steps never climb, in either mode, also where the cut leaves one;
+// one dot stays. A device name's first byte becomes '_', in either mode,
+// whatever its case, extension or trailing spaces; control bytes are replaced.
+TEST_F(PathsTest, NameCleaning) {
+  const std::string x250(250, 'x'), spaces(253, ' ');
+  const std::tuple<std::string, bool, std::string> rows[] = {
+      {"readme.first.txt", false, "readme_f.txt"}, {"longfilename.html", false, "longfile.htm"},
+      {"Program Files", false, "Program_"}, {"a+b.c", false, "a_b.c"}, {"abc.", false, "abc."},
+      {".profile", false, ".pro"}, {"..", false, "_."}, {".", false, "."}, {"a//b/", false, "a//b/"},
+      {"C:/Program Files/App/sub/f.txt", false, "C:/Program_/App/sub/f.txt"},
+      {"x/a:b?.txt", true, "x/a_b_.txt"}, {"a b+c;d=[e]", true, "a b+c;d=[e]"},
+      {std::string(300, 'x') + "/y", true, x250 + "xxxxx/y"},
+      {"../a/../../b", true, "_./a/_./_./b"}, {"../a/../../b", false, "_./a/_./_./b"},
+      {"./.. /x", true, "./_. /x"}, {"./.. /x", false, "./_._/x"}, {".." + spaces + "x/y", true, "_." + spaces + "/y"},
+      {"nul.txt/aux.h/LPT1.log/con/com1", true, "_ul.txt/_ux.h/_PT1.log/_on/_om1"},
+      {"nul.txt/aux.h/LPT9.log/con/com1", false, "_ul.txt/_ux.h/_PT9.log/_on/_om1"},
+      {"Con .txt/clock$/COM\xB9/prn.a.b", true, "_on .txt/_lock$/_OM\xB9/_rn.a.b"},
+      {"com0/lpt10/console/nul_/a\x01" "b\x1F", true, "com0/lpt10/console/nul_/a_b_"},
+      {"aux.tar.gz/con", false, "aux_tar.gz/_on"}, {"con" + spaces + ".txt", true, "_on" + spaces.substr(1)},
   };
-  for (const auto &c : cases) EXPECT_EQ(clean(c.first, false), c.second) << c.first;
-  EXPECT_EQ(clean("C:/Program Files/App/sub/f.txt", false), "C:/Program_/App/sub/f.txt");
-  EXPECT_EQ(clean("a//b/", false), "a//b/");
-}
-
-TEST_F(PathsTest, LongNameCleaning) {
-  EXPECT_EQ(clean("x/a:b?.txt", true), "x/a_b_.txt");
-  // Parent steps never climb, in either mode; one dot stays.
-  for (bool long_mode : {true, false}) {
-    EXPECT_EQ(clean("../a/../../b", long_mode), "_./a/_./_./b");
-    EXPECT_EQ(clean("./.. /x", long_mode), long_mode ? "./_. /x" : "./_._/x");
-  }
-  EXPECT_EQ(clean("a b+c;d=[e]", true), "a b+c;d=[e]");
-  EXPECT_EQ(clean(std::string(300, 'x') + "/y", true), std::string(255, 'x') + "/y");
+  for (const auto &[path, long_mode, expected] : rows) EXPECT_EQ(clean(path, long_mode), expected) << path << long_mode;
 }
 
 // A trail byte 0x5C is no separator, and a character is never cut in half.

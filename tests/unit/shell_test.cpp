@@ -40,7 +40,7 @@ class ShellTest : public SfxTest {
     write_sfx({file_member("$", script), file_member("viewer.exe", "MZ program"),
                file_member("viewer.ico", "icon")},
               block);
-    return run_program("-n " + dest);
+    return run_program("-n dest");  // relative: the shell gets absolute paths
   }
   std::string reg(const std::string &key) {
     std::string value;
@@ -94,8 +94,8 @@ TEST_F(ShellTest, WhatAScriptRegisters) {
        "$Class=.l,Long key,viewer.exe," + std::string(61, 'K') + "\r\n$Class=.ok,Fine,viewer.exe," + key60 + "\r\n",
        {{"NoExt", "(none)"}, {".e", "(none)"}, {"", "(none)"}, {".l", "(none)"}, {".ok", key60},
         {key60 + "\\shell\\open\\command", "\"" + p + "\" \"%1\""}}},
-      {"$ClassTitle=R\r\n$Class=.m,Missing,not there.exe,MFile\r\n",
-       {{"MFile\\DefaultIcon", win(dest) + "\\not there.exe,0"}}},  // a missing program keeps its long path
+      {"$ClassTitle=R\r\n$Class=.m,Missing,not:there.exe,MFile\r\n",  // a missing program: its long path,
+       {{"MFile\\DefaultIcon", win(dest) + "\\not_there.exe,0"}}},      // as the member loop would write it
       {"$ClassTitle=R\r\n$AskRegist=\r\n$Class=.a,Alpha,viewer.exe,AFile\r\n$Class=.b,Beta,viewer.exe,BFile\r\n"
        "$Class=.c,Gamma,viewer.exe,CFile\r\n",
        {{".a", "(none)"}, {".b", "(none)"}, {".c", "CFile"}},
@@ -146,7 +146,7 @@ TEST_F(ShellTest, ProgramManagerConversations) {
     std::vector<std::string> started;
   } rows[] = {
       {"answers", true, true, true, "Start", {2, 2, 2}, {}},
-      {"none there", false, true, true, "Start", {0, 0, 0}, {"PROGMAN.EXE", "PROGMAN.EXE"}},
+      {"none there", false, true, true, "Start", {0, 0, 0}, {"C:\\WINDOWS\\PROGMAN.EXE", "C:\\WINDOWS\\PROGMAN.EXE"}},
       {"action off", true, true, true, "Start,0", {0, 0, 0}, {}},
       {"mute", true, false, true, "Start", {2, 0, 0}, {}},
       {"never acknowledges", true, true, false, "Start", {2, 2, 2}, {}},

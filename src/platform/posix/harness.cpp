@@ -98,8 +98,8 @@ bool reg_get(HKEY root, const std::string &key, const std::string &value, std::s
   return true;
 }
 
-void reg_put(HKEY root, const std::string &key, const std::string &value, const std::string &data) {
-  state().registry[key_path(root, key.c_str())].values[lower(value)] = data + std::string(1, '\0');
+void reg_put(HKEY root, const std::string &key, const std::string &value, const std::string &data, bool zero) {
+  state().registry[key_path(root, key.c_str())].values[lower(value)] = zero ? data + std::string(1, '\0') : data;
 }
 
 int reg_key_count() { return (int)state().registry.size(); }

@@ -99,7 +99,8 @@ const ChooserRequest &chooser_request();
 
 // Registry and WIN.INI
 bool reg_get(HKEY root, const std::string &key, const std::string &value, std::string *data);
-void reg_put(HKEY root, const std::string &key, const std::string &value, const std::string &data);
+// REG_SZ data, stored with its terminating zero unless `zero` is false (the registry allows both).
+void reg_put(HKEY root, const std::string &key, const std::string &value, const std::string &data, bool zero = true);
 int reg_key_count();
 int open_key_count();
 bool ini_get(const std::string &section, const std::string &key, std::string *value);

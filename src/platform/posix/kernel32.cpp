@@ -177,6 +177,22 @@ DWORD GetShortPathNameA(LPCSTR long_path, LPSTR short_path, DWORD size) {
   return copy_out(copy, short_path, size);
 }
 
+// A relative path is taken from the working directory; separators become '\\'.
+DWORD GetFullPathNameA(LPCSTR path, DWORD size, LPSTR out, LPSTR *file_part) {
+  if (failing("GetFullPathNameA")) return 0;
+  std::string full = path;
+  if (full[0] != '/' && full[0] != '\\' && !(full[0] && full[1] == ':')) {
+    char cwd[4096];
+    if (!getcwd(cwd, sizeof(cwd))) return 0;
+    full = std::string(cwd) + "\\" + full;
+  }
+  for (char &c : full)
+    if (c == '/') c = '\\';
+  DWORD n = copy_out(full, out, size);
+  if (n < size && file_part) *file_part = out + full.find_last_of('\\') + 1;
+  return n;
+}
+
 DWORD SearchPathA(LPCSTR, LPCSTR name, LPCSTR, DWORD size, LPSTR out, LPSTR *file_part) {
   for (const std::string &dir : state().search_path) {
     std::string full = dir + "\\" + name;

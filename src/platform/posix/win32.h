@@ -212,6 +212,7 @@ BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES sa);
 BOOL GetVolumeInformationA(LPCSTR root, LPSTR name, DWORD name_size, LPDWORD serial,
                            LPDWORD max_component, LPDWORD flags, LPSTR fs, DWORD fs_size);
 DWORD GetShortPathNameA(LPCSTR long_path, LPSTR short_path, DWORD size);
+DWORD GetFullPathNameA(LPCSTR path, DWORD size, LPSTR out, LPSTR *file_part);
 DWORD SearchPathA(LPCSTR path, LPCSTR name, LPCSTR ext, DWORD size, LPSTR out, LPSTR *file_part);
 UINT GetWindowsDirectoryA(LPSTR out, UINT size);
 UINT GetSystemDirectoryA(LPSTR out, UINT size);
