@@ -32,7 +32,7 @@ int extract_archive(const char *path, const std::string &dest, Overwrite overwri
   uint32_t offset;
   uint8_t flags;
   if (!locate_archive(path, &offset, &flags, error)) return 2;
-  if (!looks_like_archive(path, offset, error)) return 1;
+  if (!looks_like_archive(path, offset + (flags & FLAG_INTEGRITY_SUM ? 2 : 0), error)) return 1;
   namespace fs = std::filesystem;
   std::error_code ec;
   fs::create_directories(dest, ec);

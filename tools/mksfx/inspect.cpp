@@ -115,7 +115,7 @@ int walk_archive(const char *path, Walk mode, uint16_t *sum_out, std::string *er
   uint32_t offset;
   uint8_t flags;
   if (!locate_archive(path, &offset, &flags, error)) return 2;
-  if (!looks_like_archive(path, offset, error)) return 1;
+  if (!looks_like_archive(path, offset + (flags & FLAG_INTEGRITY_SUM ? 2 : 0), error)) return 1;
   runner::reset(path);
   if (mode == Walk::wrap || mode == Walk::count)  // the caller says what went wrong
     runner::answer_boxes([](const std::string &, UINT style) { return (style & 0xF) == MB_OK ? IDOK : IDYES; });
