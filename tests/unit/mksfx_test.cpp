@@ -289,7 +289,7 @@ TEST_F(MksfxTest, OutputIsDeterministicLeavesItselfOutAndSourceDateEpochCapsTime
 TEST_F(MksfxTest, OptionsNamesOutputsAndStatusesRowByRow) {
   fs::create_directories(dir + "/tree/docs");
   for (std::string name : {"tree/old.txt", "tree/docs/a.txt", "tree/docs/b.o"}) write_text(dir + "/" + name, "x");
-  write_text(dir + "/n", "$M -q --archive-only -o n.lzh \"$@\" && $M --list n.lzh | awk 'BEGIN {printf \"=\"} NF == 5 {printf \"%s \", $5}'");
+  write_text(dir + "/n", "$M -q --archive-only -o n.lzh \"$@\" && $M --list n.lzh | awk 'BEGIN {printf \"=\"} NF == 5 {printf \"%s \", $5} END {printf \"=\"}'");
   write_text(dir + "/a.txt", "aaaa");
   write_text(dir + "/-dash.txt", "dash");
   write_file(dir + "/noise.bin", pattern_bytes(1000000, 3));
@@ -342,13 +342,13 @@ TEST_F(MksfxTest, OptionsNamesOutputsAndStatusesRowByRow) {
       {"$M --test a.txt", 1, "a.txt: not an archive"}, {"$M --list empty", 1, "empty: not an archive"},
       {"$M --test empty", 1, "empty: not an archive"}, {"$M --extract a.txt", 1, "a.txt: not an archive"},
       {"$M --test missing", 2, "missing: No such file or directory"},
-      {"sh n tree/old.txt tree/docs", 0, "tree/docs/dangle: a symbolic link to nothing, left out\n=tree/old.txt tree/docs/ tree/docs/a.txt tree/docs/b.o "},
-      {"sh n tree/docs/", 0, "=tree/docs/ tree/docs/a.txt tree/docs/b.o "}, {"sh n -C tree docs/a.txt ./old.txt", 0, "=docs/a.txt old.txt "},
-      {"sh n -C tree " + dir + "/tree/old.txt", 0, "removing leading '/' from member names\n=" + dir.substr(1) + "/tree/old.txt "},
-      {"sh n -C tree/docs ../old.txt ../docs/a.txt", 0, "removing leading '../' from member names\n=old.txt docs/a.txt "},
-      {"sh n -C tree .", 0, "=docs/ docs/a.txt docs/b.o old.txt "}, {"sh n --exclude tree/docs tree", 0, "=tree/ tree/old.txt "},
-      {"sh n --exclude '*.o' --exclude=old.txt tree", 0, "=tree/ tree/docs/ tree/docs/a.txt "},
-      {"sh n --exclude 'd*' -C tree .", 0, "=old.txt "}, {"sh n tree/docs/dangle", 2, "dangle: a symbolic link to nothing"},
+      {"sh n tree/old.txt tree/docs", 0, "tree/docs/dangle: a symbolic link to nothing, left out\n=tree/old.txt tree/docs/ tree/docs/a.txt tree/docs/b.o ="},
+      {"sh n tree/docs/", 0, "=tree/docs/ tree/docs/a.txt tree/docs/b.o ="}, {"sh n -C tree docs/a.txt ./old.txt", 0, "=docs/a.txt old.txt ="},
+      {"sh n -C tree " + dir + "/tree/old.txt", 0, "removing leading '/' from member names\n=" + dir.substr(1) + "/tree/old.txt ="},
+      {"sh n -C tree/docs ../old.txt ../docs/a.txt", 0, "removing leading '../' from member names\n=old.txt docs/a.txt ="},
+      {"sh n -C tree .", 0, "=docs/ docs/a.txt docs/b.o old.txt ="}, {"sh n --exclude tree/docs tree", 0, "=tree/ tree/old.txt ="},
+      {"sh n --exclude '*.o' --exclude=old.txt tree", 0, "=tree/ tree/docs/ tree/docs/a.txt ="},
+      {"sh n --exclude 'd*' -C tree .", 0, "=old.txt ="}, {"sh n tree/docs/dangle", 2, "dangle: a symbolic link to nothing"},
       // The modification time, not the time of the last change of status.
       {"sh n tree/old.txt && $M --list -v n.lzh", 0, " 2001-09-09 01:46:40 ---a "},
       // The question waits alone on the terminal: the echo of the answer comes right after it.
