@@ -576,8 +576,8 @@ Options parse(int argc, char **argv) {
   }
   for (int id : given)
     if (!(spec_of(id).modes & mode_bit(o.mode)))
-      usage_error(spelled(id) + (o.mode == Mode::pack ? " goes with " + std::string(id == 'v' ? "--list or --test" : "--extract")
-                                                     : " does not go with " + spelled(mode_option)));
+      usage_error(spelled(id) + (o.mode != Mode::pack ? " does not go with " + spelled(mode_option)
+                                 : id == 'v' ? " goes with --list or --test" : " goes with --extract"));
   o.progress = !o.quiet && stderr_is_terminal();
   if (o.mode != Mode::pack) {
     if (o.archive.empty() && operands.size() == 1) o.archive = operands[0];
