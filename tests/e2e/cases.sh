@@ -157,10 +157,10 @@ mksfx_windows)
   win() { WINEDEBUG=-all "$WINE64" "$SFX_ROOT/dist/mksfx.exe" "$@" 2>>"$LOG"; }
   tree_sums() { (cd "$1" && find . -type f -exec cksum {} + | sed -E 's#\.+(/| )#\1#g' | sort); }
   win --archive-only --time 1000000000 --method lh7 -o "$(winpath "$WORK/windows.lzh")" \
-    "$(winpath "$WORK/in")" >/dev/null || fail "mksfx.exe failed"
+    -C "$(winpath "$WORK")" in >/dev/null || fail "mksfx.exe failed"
   "$MKSFX" --archive-only --time 1000000000 --method lh7 -o "$WORK/linux.lzh" in || fail "mksfx failed"
   cmp -s windows.lzh linux.lzh || fail "the two builds wrote different archives"
-  cp -r in again && ln -s . again/self && for _ in 1 2; do win --archive-only -o "$(winpath "$WORK/again/own.lzh")" "$(winpath "$WORK/again")"; done >/dev/null
+  cp -r in again && ln -s . again/self && for _ in 1 2; do win --archive-only -o "$(winpath "$WORK/again/own.lzh")" -C "$(winpath "$WORK")" again; done >/dev/null
   ! "$MKSFX" --list again/own.lzh | grep -q 'own.lzh\|self' || fail "mksfx.exe packed its own output or a loop"
   build --method lh6
   cp sfx.exe hostile.exe

@@ -2,6 +2,7 @@
 // lhasa and 7z; jlha's, from Debian's jlha-utils, through the stub), the
 // header block and integrity sum, errors, listing and determinism.
 #include "support.h"
+#include "progress.h"
 #include <algorithm>
 #include <filesystem>
 #include <random>
@@ -11,6 +12,20 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string output;  // what the last shell() printed, for failure messages
+
+struct Row {  // a command run in the test's directory ($M is mksfx), its status and a text in its output
+  std::string command;
+  int status;
+  std::string expected;
+};
+
+void run_rows(const std::string &dir, const std::vector<Row> &rows) {
+  for (const Row &r : rows) {
+    int status;
+    std::string out = capture("export M=" MKSFX_PATH " && cd " + dir + " && " + r.command, &status);
+    EXPECT_TRUE(status == r.status && out.find(r.expected) != std::string::npos) << r.command << "\n" << out;
+  }
+}
 
 int shell(const std::string &command) {
   int status;
@@ -98,10 +113,10 @@ TEST_F(MksfxTest, EveryMethodRoundTripsThroughLhasaAnd7z) {
 }
 
 // --extract runs the stub's member loop: parent steps stay inside, and a
-// member that names a place of its own (here a rooted path, inside this
-// test's directory should the refusal ever fail) is refused.
+// member that names a place of its own (here a rooted path into a sibling
+// whose name starts with the destination's, should the refusal ever fail) is refused.
 TEST_F(MksfxTest, ExtractWritesNothingOutsideTheDestination) {
-  write_file(dir + "/hostile.lzh", raw_archive({{"", "../escape1.txt", '0', "x"}, {"", dir + "/rooted.txt", '0', "x"}}));
+  write_file(dir + "/hostile.lzh", raw_archive({{"", "../escape1.txt", '0', "x"}, {"", dir + "/a/b/out2/rooted.txt", '0', "x"}}));
   std::string output = capture(mksfx + " --extract " + dir + "/hostile.lzh -C " + dir + "/a/b/out 2>&1; echo status=$?");
   EXPECT_NE(output.find("rooted.txt\" Open ERROR"), std::string::npos) << output;
   EXPECT_NE(output.find("status=1"), std::string::npos) << output;
@@ -170,25 +185,11 @@ TEST_F(MksfxTest, FromArchiveWrapsWholeArchivesAndNamesWhatItRefuses) {
   EXPECT_EQ(shell(mksfx + " --test " + out), 0);
 }
 
-// The progress line rewrites itself on a terminal only; the summary comes
-// always, unless -q.
-TEST_F(MksfxTest, ProgressOnlyOnATerminalAndOneSummary) {
-  write_file(dir + "/noise.bin", pattern_bytes(1000000, 3));
-  std::string pack = mksfx + " --archive-only -o " + dir + "/p.lzh " + dir + "/noise.bin";
-  std::string on_terminal = capture("script -qec '" + pack + "' /dev/null");
-  std::string plain = capture(pack + " 2>&1"), quiet = capture(pack + " -q 2>&1");
-  EXPECT_NE(on_terminal.find("\r1.0 MB of 1.0 MB  100%"), std::string::npos) << on_terminal;
-  EXPECT_NE(on_terminal.find("1 member, 1000000 bytes in"), std::string::npos) << on_terminal;
-  EXPECT_EQ(plain.find(" MB of "), std::string::npos) << plain;
-  EXPECT_NE(plain.find("1 member, 1000000 bytes in"), std::string::npos) << plain;
-  EXPECT_EQ(quiet, "");
-}
-
 TEST_F(MksfxTest, HeaderBlockFieldsLandAtTheirOffsets) {
   if (!exists(SFX_DIST_DIR "/sfxstub32.exe")) GTEST_SKIP() << "no stub in dist/: build with scripts/build";
   std::string in = tree();
   std::string out = dir + "/setup.exe";
-  ASSERT_EQ(shell(mksfx + " --stub " SFX_DIST_DIR "/sfxstub32.exe --title Title --dir-caption Where"
+  ASSERT_EQ(shell("umask 022 && " + mksfx + " --stub " SFX_DIST_DIR "/sfxstub32.exe --title Title --dir-caption Where"
                   " --default-dir '%WinDir%\\App' --run app.exe --auto-start --overwrite-all"
                   " --keep-newer-off --integrity-sum --restore-attributes --elevation invoker -o " + out + " " + in),
             0);
@@ -200,6 +201,12 @@ TEST_F(MksfxTest, HeaderBlockFieldsLandAtTheirOffsets) {
   EXPECT_EQ(std::vector<int>({b[1113], b[1114]}), std::vector<int>({0x0F, '/'}));  // flags, restore attributes
   EXPECT_TRUE(std::equal(stub.begin() + 1115, stub.end(), b.begin() + 1115));  // the rest of the stub untouched
   EXPECT_EQ(shell(mksfx + " --test " + out), 0);  // the integrity sum included
+  EXPECT_EQ(fs::status(out).permissions(), fs::perms(0755));
+  EXPECT_NE(capture(mksfx + " --list -v " + out).find("title: \"Title\"\ncaption: \"Where\"\ndefault folder: \"%WinDir%\\App\"\ncommand: "
+            "\"app.exe\"\nflags: auto-start overwrite-all integrity-sum keep-newer-off restore-attributes\ncode page: 1252\nintegrity sum: "), std::string::npos);
+  // Noise is stored: data out over data in is 100.0% without the stub, which is counted as written.
+  std::string summary = capture(mksfx + " --stub " SFX_DIST_DIR "/sfxstub32.exe -o " + out + " " + in + "/noise.bin");
+  EXPECT_NE(summary.find(" out (100.0%), " + std::to_string(fs::file_size(out)) + " bytes written"), std::string::npos) << summary;
 }
 
 TEST_F(MksfxTest, ErrorsNameTheProblemAndLeaveNoOutput) {
@@ -219,20 +226,17 @@ TEST_F(MksfxTest, ErrorsNameTheProblemAndLeaveNoOutput) {
   }
   ASSERT_EQ(shell("mkfifo " + dir + "/pipes/fifo && ln -s . " + dir + "/pipes/self"), 0);
   const std::pair<std::string, std::string> cases[] = {
-      {"--archive-only -o " + out + " " + dir + "/twin", "would both extract to twin/"},
-      {"--archive-only -o " + out + " " + dir + "/big.txt " + dir + "/twin/Big.txt", "would both extract to Big.txt"},
+      {"--archive-only -o " + out + " -C " + dir + " twin", "would both extract to twin/"},
+      {"--archive-only -o " + out + " -C " + dir + " big.txt -C twin Big.txt", "would both extract to Big.txt"},
       {"-o " + out + " " + dir + "/missing", "missing: No such file"},
-      {"--method lh9 -o " + out + " " + dir + "/one", "unknown method lh9"},
-      {"--archive-only --message " + dir + "/big.txt -o " + out, "longer than the 1023 bytes"},
       {"--archive-only -o " + out + " " + dir + "/\xE6\x97\xA5.txt", "cannot be written in code page 1252"},
       {"--archive-only -o " + out + " " + deep, "longer than 259 bytes"},
       {"--stub " + dir + "/stub.exe --title " + std::string(41, 't') + " -o " + out + " " + dir + "/big.txt",
        "title is longer than 40"},
-      {"-o " + out + " " + dir + "/pipes/fifo", "fifo: not a file or a directory"},
-      {"", "usage: mksfx -o OUT.exe"},
+      {"-o " + out + " " + dir + "/pipes/fifo", "fifo: not a file or a directory"}, {"", "usage: mksfx -o OUT.exe"},
       {"-o " + out + " -C " + dir + "/places c:x", "\"c:x\" names a drive for the stub"},
       {"-o " + out + " -C " + dir + "/places \\\\x", "\"\\x\" names a root for the stub"},
-      {"-o " + out + " " + dir + "/clean", "would both extract to clean/a_b"},  // as the stub cleans a?b
+      {"-o " + out + " -C " + dir + " clean", "would both extract to clean/a_b"},  // as the stub cleans a?b
   };
   for (const auto &c : cases) {
     std::string output = capture("timeout 20 " + mksfx + " " + c.first + "; echo status=$?");
@@ -243,7 +247,7 @@ TEST_F(MksfxTest, ErrorsNameTheProblemAndLeaveNoOutput) {
   EXPECT_EQ(shell(mksfx + " --archive-only --codepage 932 -o " + out + " " + dir + "/\xE6\x97\xA5.txt"), 0);
   EXPECT_NE(capture(mksfx + " --list " + out).find("\x93\xFA.txt"), std::string::npos);  // Shift-JIS
   std::string pipes =
-      capture("timeout 20 " + mksfx + " --archive-only -o " + out + " " + dir + "/pipes " + dir + "/%WinDir%");
+      capture("timeout 20 " + mksfx + " --archive-only -o " + out + " -C " + dir + " pipes %WinDir%");
   EXPECT_NE(pipes.find("fifo: not a file or a directory, left out"), std::string::npos) << pipes;  // in a tree
   EXPECT_NE(pipes.find("pipes/self: a link back to a folder it is in, left out"), std::string::npos) << pipes;
   write_file(dir + "/wrap.lzh", raw_archive({{"", "a", '0', ""}, {"", "w", '0', "", 4294967226, 4294967226}}));  // to 0
@@ -253,7 +257,7 @@ TEST_F(MksfxTest, ErrorsNameTheProblemAndLeaveNoOutput) {
 
 TEST_F(MksfxTest, OutputIsDeterministicLeavesItselfOutAndSourceDateEpochCapsTimes) {
   std::string in = tree();
-  std::string pack = "SOURCE_DATE_EPOCH=1500000000 " + mksfx + " --archive-only -o " + in + "/a.lzh " + in;
+  std::string pack = "SOURCE_DATE_EPOCH=1500000000 " + mksfx + " --archive-only -o " + in + "/a.lzh -C " + dir + " in";
   ASSERT_EQ(shell(pack), 0);
   std::vector<uint8_t> b = read_file(in + "/a.lzh");
   // Again, with that output now in the tree: it is left out, and the bytes are the same.
@@ -265,6 +269,103 @@ TEST_F(MksfxTest, OutputIsDeterministicLeavesItselfOutAndSourceDateEpochCapsTime
   EXPECT_NE(capture(mksfx + " --list -v " + in + "/a.lzh").find("-lh0-          1          1 100.0% 2017-07-14 "
                                                                  "02:40:00 ---a D4C1 in/one\n"),
             std::string::npos);
+}
+
+// One row per option and error, per way of naming members (as tar names
+// them; n packs and prints the member paths), per place the output may go,
+// and per status of each mode on whole, damaged, cut, foreign, empty and
+// missing files.
+TEST_F(MksfxTest, OptionsNamesOutputsAndStatusesRowByRow) {
+  fs::create_directories(dir + "/tree/docs");
+  for (std::string name : {"tree/old.txt", "tree/docs/a.txt", "tree/docs/b.o"}) write_text(dir + "/" + name, "x");
+  write_text(dir + "/n", "$M -q --archive-only -o n.lzh \"$@\" && $M --list n.lzh | awk 'BEGIN {printf \"=\"} NF == 5 {printf \"%s \", $5} END {printf \"=\"}'");
+  write_text(dir + "/a.txt", "aaaa");
+  write_text(dir + "/-dash.txt", "dash");
+  write_file(dir + "/noise.bin", pattern_bytes(1000000, 3));
+  for (size_t size : {1023u, 1024u, 4095u, 4096u}) write_text(dir + "/t" + std::to_string(size), std::string(size, 't'));
+  ASSERT_EQ(shell("cd " + dir + " && ln -s nowhere tree/docs/dangle && touch -m -d @1000000000 tree/old.txt && "
+                  "ln -s real.lzh link.lzh && ln -s a.txt to-a && : >empty && " + mksfx +
+                  " -q --archive-only -o x.lzh a.txt -C .. " + fs::path(dir).filename().string() + "/a.txt"), 0);
+  std::vector<uint8_t> x = read_file(dir + "/x.lzh"), bad = x;  // two stored members of 4 bytes
+  bad[x[0] | x[1] << 8] ^= 1;  // the first member's data, after its header
+  write_file(dir + "/bad.lzh", bad);
+  write_file(dir + "/cut.lzh", std::vector<uint8_t>(x.begin(), x.end() - 8));  // into the second header
+  run_rows(dir, {
+      {"$M --archive-only --output=o.lzh --method=lh0 a.txt", 0, "o.lzh: 1 member, 4 bytes in"},
+      // The progress line on a terminal only, the summary unless -q.
+      {"script -qec '$M --archive-only -o p.lzh noise.bin' /dev/null", 0, "\r1.0 MB of 1.0 MB  100%"},
+      {"$M --archive-only -o p.lzh noise.bin", 0, "p.lzh: 1 member, 1000000 bytes in"},
+      {"echo =$($M --archive-only -o p.lzh noise.bin 2>&1 | grep -c ' MB of ')=$($M -q --archive-only -o p.lzh noise.bin 2>&1)", 0, "=0=\n"},
+      {"$M --archive-only -qo - a.txt | grep -ac -- -lh0-", 0, "1"},  // bundled, and - is standard output
+      {"$M --archive-only -o o.lzh -- -dash.txt && $M --list o.lzh", 0, " -dash.txt\n"},
+      {"$M --list=x.lzh", 0, " a.txt\n"}, {"$M -v --test x.lzh", 0, "100.0% "},
+      {"$M --extract -C out x.lzh", 0, "x.lzh: 8 bytes extracted"},
+      {"$M --extract=x.lzh --directory=out --overwrite never", 0, "x.lzh: 0 bytes extracted"},
+      {"$M --version", 0, "mksfx "}, {"$M --help", 0, "usage: mksfx -o OUT.exe"},
+      {"$M --bogus", 2, "unrecognized option '--bogus'\nmksfx: try 'mksfx --help'"},
+      {"$M a.txt -o", 2, "requires an argument"}, {"$M --best=3 -o o.lzh a.txt", 2, "doesn't allow an argument"},
+      {"$M --list x.lzh --test x.lzh", 2, "--list and --test do not go together"},
+      {"$M --list x.lzh x.lzh", 2, "--list takes one FILE"}, {"$M --test", 2, "--test needs a FILE"},
+      {"$M --test x.lzh --method lh5", 2, "--method does not go with --test"},
+      {"$M --extract x.lzh -o o.lzh", 2, "-o does not go with --extract"},
+      {"$M --list x.lzh -C out", 2, "-C does not go with --list"},
+      {"$M -o o.lzh --overwrite=all a.txt", 2, "--overwrite goes with --extract"},
+      {"$M -v -o o.lzh a.txt", 2, "-v goes with --list or --test"},
+      {"$M --overwrite=maybe --extract x.lzh", 2, "bad value for --overwrite: maybe"},
+      {"$M --time=12x -o o.lzh a.txt", 2, "bad value for --time: 12x"},
+      {"$M --method=lh9 -o o.lzh a.txt", 2, "unknown method lh9"},
+      {"$M --codepage=437 -o o.lzh a.txt", 2, "unsupported code page 437"},
+      {"$M a.txt", 2, "no output file (-o)"}, {"$M -o o.lzh", 2, "nothing to pack"},
+      {"$M --from-archive=x.lzh -o o.exe a.txt", 2, "--from-archive takes no other inputs"},
+      {"$M --from-archive=x.lzh --archive-only -o o.lzh", 2, "--from-archive makes a self-extractor"},
+      {"$M -q --archive-only -o link.lzh a.txt && test -L link.lzh && $M --list real.lzh", 0, " a.txt\n"},
+      {"$M -q --archive-only -o /dev/full a.txt", 2, "/dev/full: No space left on device"},
+      {"$M -q --archive-only -o a.txt a.txt", 2, "a.txt: the output file is also an input"},
+      {"$M -q --archive-only -o to-a -C . a.txt", 2, "a.txt: the output file is also an input"},
+      {"umask 027 && $M -q --archive-only -o m.lzh a.txt && stat -c %a m.lzh && cat a.txt", 0, "640\naaaa"},
+      {"$M --archive-only -o m.lzh --message t1023 --script t4095", 0, "2 members"},
+      {"$M --archive-only -o m.lzh --message t1024", 2, "longer than the 1023 bytes"},
+      {"$M --archive-only -o m.lzh --script t4096", 2, "longer than the 4095 bytes"},
+      {"$M --test x.lzh", 0, "x.lzh: 8 bytes decoded and checked"}, {"$M --test bad.lzh", 1, "CRC ERROR"},
+      {"$M --extract bad.lzh -C out2", 1, "CRC ERROR"}, {"$M --extract cut.lzh -C out3", 1, "cut.lzh: 0 bytes extracted"},
+      {"$M --test a.txt", 1, "a.txt: not an archive"}, {"$M --list empty", 1, "empty: not an archive"},
+      {"$M --test empty", 1, "empty: not an archive"}, {"$M --extract a.txt", 1, "a.txt: not an archive"},
+      {"$M --test missing", 2, "missing: No such file or directory"},
+      {"sh n tree/old.txt tree/docs", 0, "tree/docs/dangle: a symbolic link to nothing, left out\n=tree/old.txt tree/docs/ tree/docs/a.txt tree/docs/b.o ="},
+      {"sh n tree/docs/", 0, "=tree/docs/ tree/docs/a.txt tree/docs/b.o ="}, {"sh n -C tree docs/a.txt ./old.txt", 0, "=docs/a.txt old.txt ="},
+      {"sh n -C tree " + dir + "/tree/old.txt", 0, "removing leading '/' from member names\n=" + dir.substr(1) + "/tree/old.txt ="},
+      {"sh n -C tree/docs ../old.txt ../docs/a.txt", 0, "removing leading '../' from member names\n=old.txt docs/a.txt ="},
+      {"sh n -C tree .", 0, "=docs/ docs/a.txt docs/b.o old.txt ="}, {"sh n --exclude tree/docs tree", 0, "=tree/ tree/old.txt ="},
+      {"sh n --exclude '*.o' --exclude=old.txt tree", 0, "=tree/ tree/docs/ tree/docs/a.txt ="},
+      {"sh n --exclude 'd*' -C tree .", 0, "=old.txt ="}, {"sh n tree/docs/dangle", 2, "dangle: a symbolic link to nothing"},
+      // The modification time, not the time of the last change of status.
+      {"sh n tree/old.txt && $M --list -v n.lzh", 0, " 2001-09-09 01:46:40 ---a "},
+      // The question waits alone on the terminal: the echo of the answer comes right after it.
+      {"(sleep 1; printf 'y\\ny\\n') | script -qec '$M --extract x.lzh -C out' /dev/null", 0, "[c]ancel: y"},
+  });
+}
+
+TEST_F(MksfxTest, ProgressTextAtTheStartHalfWayAndTheEnd) {
+  EXPECT_EQ(progress_text(0, 100000000, 1.0), "0.0 MB of 100.0 MB    0%  0.0 MB/s");
+  EXPECT_EQ(progress_text(50000000, 100000000, 10.0), "50.0 MB of 100.0 MB   50%  5.0 MB/s  10 s left");
+  EXPECT_EQ(progress_text(100000000, 100000000, 20.0), "100.0 MB of 100.0 MB  100%  5.0 MB/s");
+}
+
+// A 256-byte header takes a pad byte (257): lhasa and jlha read every size.
+TEST_F(MksfxTest, HeadersOf255To257BytesReadBackByLhasaAndJlha) {
+  auto pack = [&](size_t n) {
+    write_text(dir + "/" + std::string(n, 'n'), "x");
+    shell("cd " + dir + " && " + mksfx + " -q --archive-only --method lh0 -o h.lzh " + std::string(n, 'n'));
+    std::vector<uint8_t> h = read_file(dir + "/h.lzh");
+    return h[0] | h[1] << 8;
+  };
+  size_t n = 150;
+  while (n < 250 && pack(n) < 255) ++n;
+  for (int expected : {255, 257, 257}) {
+    EXPECT_EQ(pack(n), expected);
+    std::string name = std::string(n++, 'n') + "\n", out = capture("cd " + dir + " && lhasa l h.lzh && jlha l h.lzh");
+    EXPECT_NE(out.find(name, out.find(name) + 1), std::string::npos) << out;  // listed by both
+  }
 }
 
 }  // namespace

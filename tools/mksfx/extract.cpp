@@ -32,6 +32,7 @@ int extract_archive(const char *path, const std::string &dest, Overwrite overwri
   uint32_t offset;
   uint8_t flags;
   if (!locate_archive(path, &offset, &flags, error)) return 2;
+  if (!looks_like_archive(path, offset + (flags & FLAG_INTEGRITY_SUM ? 2 : 0), error)) return 1;
   namespace fs = std::filesystem;
   std::error_code ec;
   fs::create_directories(dest, ec);
@@ -40,21 +41,24 @@ int extract_archive(const char *path, const std::string &dest, Overwrite overwri
   bool keep = absolute.has_filename() || absolute == absolute.root_path();
   std::string root = (keep ? absolute : absolute.parent_path()).string();
   if (ec || !fs::is_directory(root)) {
-    *error = "cannot create " + dest;
+    *error = "cannot create " + dest + ": " + (ec ? ec.message() : "not a directory");
     return 2;
   }
   uint64_t total = archive_data_bytes(path);  // a walk of its own: before the guard is set
   runner::reset(path);
   runner::confine(root);
+  Progress progress;  // counts what the member loop writes
   runner::answer_boxes([&](const std::string &text, UINT style) {
     UINT buttons = style & 0xF;
-    if (buttons == MB_YESNOCANCEL)  // "Overwrite?"
-      return overwrite == Overwrite::all ? IDYES : overwrite == Overwrite::never ? IDNO : ask(text);
-    fprintf(stderr, "mksfx: %s\n", text.c_str());
-    return buttons == MB_YESNO ? IDYES : IDOK;  // the archive's own question: yes, we extract
+    if (buttons == MB_YESNOCANCEL && overwrite != Overwrite::ask)  // "Overwrite?"
+      return overwrite == Overwrite::all ? IDYES : IDNO;
+    progress_hold(&progress, true);  // the question or the message, not drawn over
+    int answer = buttons == MB_YESNOCANCEL ? ask(text) : buttons == MB_YESNO ? IDYES : IDOK;
+    if (buttons != MB_YESNOCANCEL) fprintf(stderr, "mksfx: %s\n", text.c_str());  // the archive's own question: yes
+    progress_hold(&progress, false);
+    return answer;
   });
   win32s_host = auto_start = keep_controls = ask_class = dir_from_command_line = 0;
-  Progress progress;  // counts what the member loop writes
   progress.counter = runner::written_bytes();
   progress.base = *progress.counter;
   progress_begin(&progress, total, show_progress);

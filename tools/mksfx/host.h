@@ -14,6 +14,7 @@ constexpr bool HOST_WINDOWS = false;
 
 struct FileFacts {
   bool exists = false, directory = false, regular = false, writable = true;
+  bool dangling = false;  // a symbolic link to nothing (exists is false)
   uint64_t size = 0;
   int64_t mtime = 0;  // seconds since 1970
   uint64_t volume = 0, file_id = 0;  // which file it is, through any name; 0 when unknown
@@ -24,7 +25,10 @@ FileFacts host_stat(const std::string &path, std::string *error);
 bool host_list(const std::string &dir, std::vector<std::string> *names, std::string *error);
 // UTF-8 text in the Windows code page; false when a character has no place in it.
 bool host_to_codepage(const std::string &utf8, unsigned codepage, std::string *out);
-std::string host_program_dir();  // with a trailing separator
+std::string host_program_dir();
+// A shell pattern (*, ?, [...]) against a name; '*' matches '/' too, as in
+// tar's --exclude.
+bool host_match(const std::string &pattern, const std::string &name);  // with a trailing separator
 // Writes the pieces, one after the other, to a temporary beside path and
 // renames it over path.
 using Pieces = std::vector<std::vector<uint8_t>>;

@@ -2,6 +2,8 @@
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
 #include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +13,8 @@ FileFacts host_stat(const std::string &path, std::string *error) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) {
     *error = strerror(errno);
+    f.dangling = errno == ENOENT && lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    if (f.dangling) *error = "a symbolic link to nothing";
     return f;
   }
   f.exists = true;
@@ -48,6 +52,10 @@ bool host_to_codepage(const std::string &utf8, unsigned codepage, std::string *o
   return r != (size_t)-1;
 }
 
+bool host_match(const std::string &pattern, const std::string &name) {
+  return fnmatch(pattern.c_str(), name.c_str(), 0) == 0;
+}
+
 std::string host_program_dir() {
   char self[4096];
   ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
@@ -57,25 +65,61 @@ std::string host_program_dir() {
   return path.substr(0, path.rfind('/') + 1);
 }
 
-bool host_write_whole(const std::string &path, const Pieces &pieces, std::string *error) {
+namespace {
+
+bool write_all(int fd, const Pieces &pieces) {
+  for (const std::vector<uint8_t> &bytes : pieces)
+    for (size_t done = 0; done < bytes.size();) {
+      ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      done += (size_t)n;
+    }
+  return true;
+}
+
+// The file a path names through any chain of symbolic links, which need not
+// exist yet; the path itself when a link cannot be read.
+std::string link_target(std::string path) {
+  struct stat st;
+  for (int hops = 0; hops < 40 && lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode); ++hops) {
+    std::string target(4096, '\0');
+    ssize_t n = readlink(path.c_str(), target.data(), target.size());
+    if (n <= 0) break;
+    target.resize((size_t)n);
+    size_t slash = path.rfind('/');
+    path = target[0] == '/' || slash == std::string::npos ? target : path.substr(0, slash + 1) + target;
+  }
+  return path;
+}
+
+}  // namespace
+
+// Standard output, a device or a pipe is written as it is, a write error an
+// error. A file is written beside itself and renamed over the old one when
+// whole, with the mode a new file gets under the umask, as cc and zip give.
+bool host_write_whole(const std::string &given, const Pieces &pieces, std::string *error) {
+  errno = 0;
+  struct stat st;
+  std::string path = link_target(given);
+  if (given == "-" || (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))) {
+    int fd = given == "-" ? 1 : open(path.c_str(), O_WRONLY);
+    bool ok = fd >= 0 && write_all(fd, pieces);
+    if (given != "-" && fd >= 0) ok &= close(fd) == 0;
+    if (!ok) *error = strerror(errno ? errno : EIO);
+    return ok;
+  }
   std::string temp = path + ".mksfx-XXXXXX";
   int fd = mkstemp(temp.data());
   if (fd < 0) {
     *error = strerror(errno);
     return false;
   }
-  bool ok = true;
-  for (const std::vector<uint8_t> &bytes : pieces) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-      ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-      if (n <= 0) break;
-      done += (size_t)n;
-    }
-    ok = done == bytes.size();
-    if (!ok) break;
-  }
-  ok &= fchmod(fd, 0755) == 0;
+  mode_t mask = umask(0);
+  umask(mask);
+  bool ok = write_all(fd, pieces);
+  bool program = !pieces.empty() && pieces[0].size() > 1 && pieces[0][0] == 'M' && pieces[0][1] == 'Z';
+  ok = ok && fchmod(fd, (program ? 0777 : 0666) & ~mask) == 0;
   ok &= close(fd) == 0;
   if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
     *error = strerror(errno ? errno : EIO);

@@ -41,6 +41,16 @@ FileFacts host_stat(const std::string &path, std::string *error) {
     *error = last_error();
     return f;
   }
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {  // a link: is there anything at its end?
+    HANDLE h = CreateFileW(wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      *error = "a symbolic link to nothing";
+      f.dangling = true;
+      return f;
+    }
+    CloseHandle(h);
+  }
   f.exists = true;
   f.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   f.regular = !f.directory;
@@ -81,6 +91,34 @@ bool host_to_codepage(const std::string &utf8, unsigned codepage, std::string *o
   return !lossy;
 }
 
+// mingw has no fnmatch: the same patterns, with '\\' a separator, not an escape.
+bool host_match(const std::string &pattern, const std::string &name) {
+  const char *p = pattern.c_str(), *n = name.c_str(), *star = nullptr, *resume = nullptr;
+  while (*n) {
+    bool step = false;
+    if (*p == '*') {
+      star = ++p, resume = n;
+      continue;
+    }
+    if (*p == '?') step = true;
+    else if (*p == '[') {
+      const char *q = p + 1;
+      bool negate = *q == '!' || *q == '^', hit = false;
+      q += negate;
+      do {
+        if (q[1] == '-' && q[2] && q[2] != ']') hit |= *q <= *n && *n <= q[2], q += 3;
+        else hit |= *q++ == *n;
+      } while (*q && *q != ']');
+      if (*q == ']' && hit != negate) step = true, p = q;
+    } else step = *p == *n;
+    if (step) ++p, ++n;
+    else if (star) p = star, n = ++resume;
+    else return false;
+  }
+  while (*p == '*') ++p;
+  return !*p;
+}
+
 std::string host_program_dir() {
   wchar_t self[MAX_PATH];
   DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
@@ -88,13 +126,9 @@ std::string host_program_dir() {
   return path.substr(0, path.find_last_of("\\/") + 1);
 }
 
-bool host_write_whole(const std::string &path, const Pieces &pieces, std::string *error) {
-  std::string temp = path + ".mksfx-tmp";
-  HANDLE h = CreateFileW(wide(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    *error = last_error();
-    return false;
-  }
+namespace {
+
+bool write_all(HANDLE h, const Pieces &pieces) {
   bool ok = true;
   for (const std::vector<uint8_t> &bytes : pieces) {
     for (size_t done = 0; ok && done < bytes.size();) {  // one WriteFile takes less than 4 GiB
@@ -103,10 +137,51 @@ bool host_write_whole(const std::string &path, const Pieces &pieces, std::string
       done += written;
     }
   }
-  ok &= CloseHandle(h) != 0;
-  if (!ok || !MoveFileExW(wide(temp).c_str(), wide(path).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+  return ok;
+}
+
+// The file a symbolic link leads to (Vista and later know); the path itself otherwise.
+std::wstring link_target(const std::wstring &path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  using Final = DWORD(WINAPI *)(HANDLE, LPWSTR, DWORD, DWORD);
+  auto final_path = (Final)(void *)GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW");
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !final_path)
+    return path;
+  HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  wchar_t target[32768];
+  DWORD n = h == INVALID_HANDLE_VALUE ? 0 : final_path(h, target, 32768, 0);
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  return n > 0 && n < 32768 ? std::wstring(target, n) : path;
+}
+
+}  // namespace
+
+// Standard output, a device or a pipe is written as it is; a file is written
+// beside itself and moved over the old one when whole.
+bool host_write_whole(const std::string &given, const Pieces &pieces, std::string *error) {
+  std::wstring path = link_target(wide(given));
+  HANDLE h = given == "-" ? GetStdHandle(STD_OUTPUT_HANDLE)
+                          : CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr);
+  if (given == "-" || (h != INVALID_HANDLE_VALUE && GetFileType(h) != FILE_TYPE_DISK)) {
+    bool ok = h != INVALID_HANDLE_VALUE && h != nullptr && write_all(h, pieces);
+    if (!ok) *error = last_error();
+    if (given != "-" && h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    return ok;
+  }
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  std::wstring temp = path + L".mksfx-tmp";
+  h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
     *error = last_error();
-    DeleteFileW(wide(temp).c_str());
+    return false;
+  }
+  bool ok = write_all(h, pieces);
+  ok &= CloseHandle(h) != 0;
+  if (!ok || !MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    *error = last_error();
+    DeleteFileW(temp.c_str());
     return false;
   }
   return true;

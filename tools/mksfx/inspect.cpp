@@ -4,6 +4,7 @@
 #include "inspect.h"
 #include <cstdio>
 #include "progress.h"
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include "archive/archive.h"
@@ -11,6 +12,7 @@
 #include "paths/paths.h"
 #include "runner.h"
 #include "startup/startup.h"
+#include "stub_layout.h"
 
 namespace {
 
@@ -23,6 +25,7 @@ const char *method_name(const BYTE *header) {
 
 enum class Walk { list, test, wrap, count };
 bool verbose;  // --list -v: ratio, time and attributes too
+Progress *live;  // --test's progress line, kept off the member lines
 uint64_t counted_bytes;  // Walk::count: the members' uncompressed sizes
 
 bool climbs(const char *path) {
@@ -82,6 +85,7 @@ int walk(Walk mode, std::string *problem) {
       *problem = std::string(ctx->member_path) + ": CRC ERROR";
       return 1;
     }
+    if (mode == Walk::list || mode == Walk::test) progress_hold(live, true);
     if ((mode == Walk::list || mode == Walk::test) && verbose) {
       unsigned original = read_u32(h + HDR_UNCOMPRESSED), packed = read_u32(h + HDR_COMPRESSED);
       time_t when = (time_t)read_u32(h + HDR_TIME);
@@ -99,6 +103,7 @@ int walk(Walk mode, std::string *problem) {
              (unsigned)read_u32(h + HDR_COMPRESSED), read_u16(h + HDR_FILE_CRC), ctx->member_path,
              mode == Walk::test ? (ok ? "  OK" : "  CRC ERROR") : "");
     }
+    if (mode == Walk::list || mode == Walk::test) fflush(stdout), progress_hold(live, false);
     bad += !ok;
   }
   if (mode == Walk::list || mode == Walk::test) printf("%d member%s\n", members, members == 1 ? "" : "s");
@@ -110,6 +115,7 @@ int walk_archive(const char *path, Walk mode, uint16_t *sum_out, std::string *er
   uint32_t offset;
   uint8_t flags;
   if (!locate_archive(path, &offset, &flags, error)) return 2;
+  if (!looks_like_archive(path, offset + (flags & FLAG_INTEGRITY_SUM ? 2 : 0), error)) return 1;
   runner::reset(path);
   if (mode == Walk::wrap || mode == Walk::count)  // the caller says what went wrong
     runner::answer_boxes([](const std::string &, UINT style) { return (style & 0xF) == MB_OK ? IDOK : IDYES; });
@@ -152,7 +158,7 @@ int walk_archive(const char *path, Walk mode, uint16_t *sum_out, std::string *er
 bool locate_archive(const char *path, uint32_t *offset, uint8_t *flags, std::string *error) {
   FILE *f = fopen(path, "rb");
   if (!f) {
-    *error = std::string("cannot open ") + path;
+    *error = std::string("cannot open ") + path + ": " + strerror(errno);
     return false;
   }
   uint8_t head[1115] = {};
@@ -177,6 +183,48 @@ bool locate_archive(const char *path, uint32_t *offset, uint8_t *flags, std::str
   return true;
 }
 
+// An archive starts with its end mark or a header naming a method
+// ("-lh5-"); anything else, an empty file too, is not one.
+bool looks_like_archive(const char *path, uint32_t offset, std::string *error) {
+  FILE *f = fopen(path, "rb");
+  uint8_t head[7] = {};
+  size_t n = f && fseek(f, offset, SEEK_SET) == 0 ? fread(head, 1, sizeof head, f) : 0;
+  if (f) fclose(f);
+  if ((n >= 1 && head[0] == 0) || (n == 7 && head[2] == '-' && head[6] == '-')) return true;
+  *error = std::string(path) + ": not an archive";
+  return false;
+}
+
+// --list -v of a self-extractor: what its header block sets, and the code
+// page mksfx notes in its identification text ("mksfx" alone: 1252).
+void print_block_settings(const char *path, uint32_t offset, uint8_t flags) {
+  uint8_t head[HEADER_BLOCK_FILE_OFFSET + HEADER_BLOCK_BYTES] = {}, sum[2] = {};
+  FILE *f = fopen(path, "rb");
+  if (!f) return;
+  size_t n = fread(head, 1, sizeof head, f);
+  bool summed = (flags & FLAG_INTEGRITY_SUM) && fseek(f, offset, SEEK_SET) == 0 && fread(sum, 1, 2, f) == 2;
+  fclose(f);
+  if (n < sizeof head) return;
+  auto text = [&](size_t at, size_t size) {
+    const char *p = (const char *)head + at;
+    return std::string(p, strnlen(p, size));
+  };
+  const uint8_t *block = head + HEADER_BLOCK_FILE_OFFSET;
+  std::string set;
+  const char *names[] = {"auto-start", "overwrite-all", "integrity-sum", "keep-newer-off"};
+  for (int bit = 0; bit < 4; ++bit)
+    if (flags & 1 << bit) set += std::string(set.empty() ? "" : " ") + names[bit];
+  if (block[602]) set += std::string(set.empty() ? "" : " ") + "restore-attributes";
+  std::string id = text(BUILDER_ID_OFFSET, BUILDER_ID_SIZE);
+  std::string codepage = id == "mksfx" ? "1252" : id.rfind("mksfx cp", 0) == 0 ? id.substr(8) : "not recorded";
+  printf("title: \"%s\"\ncaption: \"%s\"\ndefault folder: \"%s\"\ncommand: \"%s\"\nflags: %s\ncode page: %s\n",
+         text(HEADER_BLOCK_FILE_OFFSET + 4, 41).c_str(), text(HEADER_BLOCK_FILE_OFFSET + 45, 41).c_str(),
+         text(HEADER_BLOCK_FILE_OFFSET + 86, 256).c_str(), text(HEADER_BLOCK_FILE_OFFSET + 342, 259).c_str(),
+         set.empty() ? "none" : set.c_str(), codepage.c_str());
+  if (summed) printf("integrity sum: %04X\n", read_u16(sum));
+  else printf("integrity sum: none\n");
+}
+
 uint64_t archive_data_bytes(const char *path) {
   std::string error;
   walk_archive(path, Walk::count, nullptr, &error);
@@ -185,15 +233,23 @@ uint64_t archive_data_bytes(const char *path) {
 
 int inspect_archive(const char *path, bool test, bool show_progress, bool long_form, std::string *error) {
   verbose = long_form;
+  uint32_t offset;
+  uint8_t flags;
+  if (!test && long_form && locate_archive(path, &offset, &flags, error) && offset)
+    print_block_settings(path, offset, flags);
   if (!test) return walk_archive(path, Walk::list, nullptr, error);
   Progress progress;  // counts what the decoder writes to the null device
   progress.counter = runner::written_bytes();
   progress.base = *progress.counter;
   progress_begin(&progress, archive_data_bytes(path), show_progress);
+  live = &progress;
   int status = walk_archive(path, Walk::test, nullptr, error);
+  live = nullptr;
   progress_end(&progress);
   return status;
 }
+
+uint64_t stub_bytes_written() { return *runner::written_bytes(); }
 
 int check_for_wrapping(const char *path, uint16_t *sum, std::string *error) {
   return walk_archive(path, Walk::wrap, sum, error);

@@ -6,6 +6,9 @@ bool locate_archive(const char *path, uint32_t *offset, uint8_t *flags, std::str
 // Lists (test false) or tests every member; 0 only when every member checks.
 int inspect_archive(const char *path, bool test, bool show_progress, bool verbose, std::string *error);
 uint64_t archive_data_bytes(const char *path);  // the members' uncompressed sizes
+// False, with error saying so, when what stands at offset is not an archive.
+bool looks_like_archive(const char *path, uint32_t offset, std::string *error);
+uint64_t stub_bytes_written();  // by the stub's code, ever: decoded for --test, extracted for --extract
 // Before --from-archive: every member must be one the stub extracts as meant
 // (level 2, a method it knows, its data whole, no ".." step); 0 and the
 // integrity sum of its file CRCs, or 1 with error naming the member and why.

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <getopt.h>
 #include <string>
 #include <vector>
 #include "archive_writer.h"
@@ -23,21 +24,28 @@
 
 namespace {
 
+const char MKSFX_VERSION[] = "1.1";
+
 const char USAGE[] =
     "usage: mksfx -o OUT.exe [options] [-C DIR] PATH...\n"
-    "       mksfx --list FILE | --test FILE\n"
+    "       mksfx --list [-v] FILE | --test [-v] FILE\n"
     "       mksfx --extract FILE [-C DIR] [--overwrite=ask|all|never]\n"
     "\n"
-    "Packs each PATH into a self-extractor under its own name (the last part of\n"
-    "the path): a file as itself, a directory with everything in it, empty\n"
-    "directories included; \".\" packs a directory's contents. Pipes, devices, links\n"
-    "back to a folder being packed and the output file an earlier run left in the\n"
-    "tree are left out. Two inputs that would extract to one path on Windows (names\n"
-    "that differ only in case) are refused.\n"
+    "Packs each PATH as tar does: stored as written (after -C), \"dir/\" as \"dir\", a\n"
+    "leading \"/\" and \"../\" steps taken off with a note; a directory with everything\n"
+    "in it, empty directories included; \".\" packs a directory's contents. Pipes,\n"
+    "devices, dangling links, links back to a folder being packed and the output file\n"
+    "an earlier run left in the tree are left out. Two inputs that would extract to\n"
+    "one path on Windows (names that differ only in case) are refused.\n"
+    "Every long option also takes its value as --option=VALUE; \"--\" ends the options.\n"
     "\n"
-    "  -o, --output FILE       the file to write (required when packing)\n"
+    "  -o, --output FILE       the file to write (required when packing); \"-\" is\n"
+    "                          standard output; a link is written through, a device\n"
+    "                          or pipe directly; never one of the PATHs\n"
     "  -q, --quiet             no progress line (shown only on a terminal) and no summary\n"
-    "  -C DIR                  take the PATHs that follow from DIR\n"
+    "  -C, --directory DIR     take the PATHs that follow from DIR\n"
+    "  --exclude PATTERN       leave out what matches the shell pattern, by member path\n"
+    "                          or base name (repeatable)\n"
     "  --stub FILE             stub to copy (default: sfxstub32.exe beside mksfx)\n"
     "  --archive-only          write a plain .lzh archive, no stub\n"
     "  --method lh0|lh5|lh6|lh7  compression (default lh7); incompressible files are stored\n"
@@ -61,15 +69,24 @@ const char USAGE[] =
     "  --from-archive FILE     put this level-2 archive behind the stub unchanged, once\n"
     "                          the stub's own code has read and checked every member\n"
     "  --list [-v] FILE        list the members of a self-extractor or archive; -v adds the\n"
-    "                          ratio, the time (UTC) and the attributes\n"
-    "  --test FILE             decode every member and check its CRC (status 0: all good)\n"
+    "                          ratio, the time (UTC), the attributes and the settings\n"
+    "  --test [-v] FILE        decode every member and check its CRC (status 0: all good;\n"
+    "                          1: damaged or not an archive)\n"
     "  --extract FILE          extract it with the stub's own code into DIR (-C, default .);\n"
     "                          nothing is written outside DIR (status 0: all extracted)\n"
     "  --overwrite=MODE        with --extract, existing files: ask (default), all, never\n"
-    "  -h, --help              this text\n";
+    "  -h, --help              this text\n"
+    "  --version               mksfx's version\n"
+    "Packing options do not go with --list, --test or --extract, nor two of these\n"
+    "together (status 2).\n";
+
+enum class Mode { pack, list, test, extract };
 
 struct Options {
-  std::string extract, from, from_archive;  // --extract FILE, -C DIR, --from-archive FILE
+  Mode mode = Mode::pack;
+  std::string archive;  // the FILE of --list, --test or --extract
+  std::string from, from_archive;  // -C DIR, --from-archive FILE
+  std::vector<std::string> excludes;  // shell patterns
   Overwrite overwrite = Overwrite::ask;
   std::string output, stub, method = "lh7", codepage = "1252", message, script;
   bool archive_only = false, best = false;
@@ -87,9 +104,11 @@ struct Options {
 
 struct Failure {
   std::string message;
+  bool usage = false;  // a mistake in the command line: point to --help
 };
 
 [[noreturn]] void fail(const std::string &message) { throw Failure{message}; }
+[[noreturn]] void usage_error(const std::string &message) { throw Failure{message, true}; }
 
 std::string to_codepage(const std::string &utf8, const std::string &codepage, const std::string &what) {
   std::string out;
@@ -115,9 +134,9 @@ std::vector<uint8_t> read_whole(const std::string &path) {
   uint8_t buffer[1 << 16];
   size_t n;
   while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0) data.insert(data.end(), buffer, buffer + n);
-  bool error = ferror(f);
+  int error = ferror(f) ? errno : 0;
   fclose(f);
-  if (error) fail(path + ": read error");
+  if (error) fail(path + ": " + strerror(error));
   return data;
 }
 
@@ -165,6 +184,15 @@ void add_input(const std::string &source, const std::string &name, const FileFac
   out->push_back(in);
 }
 
+// --exclude, as in tar: a pattern leaves out what it matches by member path
+// or by base name, and everything below it.
+bool excluded(const std::string &name, const Options &o) {
+  std::string base = name.substr(name.rfind('/') + 1);
+  for (const std::string &pattern : o.excludes)
+    if (host_match(pattern, name) || host_match(pattern, base)) return true;
+  return false;
+}
+
 // An earlier run's output inside the tree would be packed into the new one,
 // which grows with every run; tar and zip leave their own archive out too.
 bool is_previous_output(const std::string &path, const FileFacts &st, const Options &o) {
@@ -186,7 +214,14 @@ void collect(const std::string &dir, const std::string &prefix, const Options &o
   std::sort(names.begin(), names.end());
   for (const std::string &name : names) {
     std::string path = dir + "/" + name;
-    FileFacts st = facts_of(path);
+    if (excluded(prefix + name, o)) continue;
+    std::string error;
+    FileFacts st = host_stat(path, &error);
+    if (st.dangling) {  // nothing to store; tar and zip go on too
+      fprintf(stderr, "mksfx: %s: %s, left out\n", path.c_str(), error.c_str());
+      continue;
+    }
+    if (!st.exists) fail(path + ": " + error);
     if (!st.directory && !st.regular) {  // a pipe or device has no contents to store, as zip says too
       fprintf(stderr, "mksfx: %s: not a file or a directory, left out\n", path.c_str());
       continue;
@@ -268,16 +303,29 @@ std::vector<PackedMember> pack_in_parallel(const std::vector<Input> &inputs, cha
   return packed;
 }
 
-// The name an argument is stored under: its last part; empty for ".", ".."
-// and a root, whose contents are packed without a name of their own.
-std::string own_name(std::string arg) {
+// The name a PATH is stored under, as tar stores it: as written, without
+// "." steps or a trailing separator; a leading root (or drive) and
+// everything up to the last ".." step are taken off, with one note for each
+// distinct prefix. Empty for ".": its contents are packed without a name.
+std::string stored_name(const std::string &arg, std::vector<std::string> *noted) {
   auto separator = [](char c) { return c == '/' || (HOST_WINDOWS && c == '\\'); };
-  while (arg.size() > 1 && separator(arg.back())) arg.pop_back();
-  size_t cut = arg.size();
-  while (cut > 0 && !separator(arg[cut - 1])) --cut;
-  std::string name = arg.substr(cut);
-  if (HOST_WINDOWS && name.size() == 2 && name[1] == ':') name.clear();
-  return name == "." || name == ".." || separator(name[0]) ? "" : name;
+  size_t at = HOST_WINDOWS && arg.size() > 1 && arg[1] == ':' ? 2 : 0;
+  while (at < arg.size() && separator(arg[at])) ++at;
+  size_t cut = at;  // arg[0, cut) is taken off
+  std::string name;
+  for (size_t start = at, end; start < arg.size(); start = end + 1) {
+    end = start;
+    while (end < arg.size() && !separator(arg[end])) ++end;
+    std::string step = arg.substr(start, end - start);
+    if (step == "..") cut = std::min(end + 1, arg.size()), name.clear();
+    else if (!step.empty() && step != ".") name += (name.empty() ? "" : "/") + step;
+  }
+  std::string prefix = arg.substr(0, cut);
+  if (!prefix.empty() && std::find(noted->begin(), noted->end(), prefix) == noted->end()) {
+    fprintf(stderr, "mksfx: removing leading '%s' from member names\n", prefix.c_str());
+    noted->push_back(prefix);
+  }
+  return name;
 }
 
 // Windows compares names without regard to case and takes '/' for '\\', and
@@ -318,20 +366,25 @@ std::vector<uint8_t> existing_archive(const Options &o, uint16_t *sum) {
 
 struct Summary {
   size_t members = 0;
-  uint64_t bytes_in = 0, bytes_out = 0;
+  uint64_t bytes_in = 0, bytes_out = 0;  // the members' data, without the stub
 };
 
 // The output as pieces (the stub with its header block, then the members),
 // written one after the other: joined, they would be a second copy of it all.
 Pieces build(const Options &o, Summary *summary) {
   std::vector<Input> inputs;
+  std::vector<std::string> noted;  // prefixes taken off names, each said once
   for (size_t i = 0; i < o.inputs.size(); ++i) {
-    const std::string &source = o.inputs[i];
+    std::string source = o.inputs[i];
+    while (source.size() > 1 && source.back() == '/') source.pop_back();  // "dir/" is dir
     FileFacts st = facts_of(source);
     // Reading a pipe or a device named here could wait or run forever.
     if (!st.directory && !st.regular) fail(source + ": not a file or a directory");
-    if (is_previous_output(source, st, o)) continue;
-    std::string name = own_name(o.input_names[i]);
+    // Named as an input, the output would be replaced by an archive of itself; zip and 7z refuse too.
+    if (st.file_id && st.volume == o.previous_output.volume && st.file_id == o.previous_output.file_id)
+      fail(source + ": the output file is also an input");
+    std::string name = stored_name(o.input_names[i], &noted);
+    if (!name.empty() && excluded(name, o)) continue;
     if (!name.empty()) add_input(source, name, st, o, &inputs);
     else if (!st.directory) fail(source + ": a file needs a name");
     Folders walk{{st.volume, st.file_id}};
@@ -375,18 +428,85 @@ Pieces build(const Options &o, Summary *summary) {
     if (!header_block_bytes(block, &bytes, &error)) fail(error);
     if (!set_elevation(&stub, o.elevation, block.default_dir, o.script, &error)) fail(o.stub + ": " + error);
     std::copy(bytes.begin(), bytes.end(), stub.begin() + HEADER_BLOCK_FILE_OFFSET);
-    static const char ID[] = "mksfx";
-    std::copy(ID, ID + sizeof(ID) - 1, stub.begin() + BUILDER_ID_OFFSET);
+    // Who made it, and in which code page when not 1252, for --list -v.
+    std::string id = o.codepage == "1252" ? "mksfx" : "mksfx cp" + o.codepage;
+    std::copy(id.begin(), id.end(), stub.begin() + BUILDER_ID_OFFSET);
     if (block.flags & BLOCK_INTEGRITY_SUM) stub.push_back((uint8_t)sum), stub.push_back((uint8_t)(sum >> 8));
-    summary->bytes_out += stub.size();
     // The stub takes its own size from a 32-bit seek to its end.
-    if (summary->bytes_out >= 0xFFFFFFFF)
+    if (summary->bytes_out + stub.size() >= 0xFFFFFFFF)
       fail("the self-extractor would be 4 GiB or larger, which the stub cannot read");
   }
   return out;
 }
 
-Options parse(int argc, char **argv, std::string *inspect, bool *test) {
+// Every option, the modes it belongs to and how it is spelled. getopt_long
+// (glibc's, and mingw-w64's in mksfx.exe) reads them in order, so that each
+// -C applies to the PATHs after it, as in tar.
+enum OptionId {
+  OPT_STUB = 256, OPT_ARCHIVE_ONLY, OPT_METHOD, OPT_BEST, OPT_TITLE, OPT_DIR_CAPTION, OPT_DEFAULT_DIR, OPT_RUN,
+  OPT_AUTO_START, OPT_OVERWRITE_ALL, OPT_KEEP_NEWER_OFF, OPT_INTEGRITY_SUM, OPT_RESTORE_ATTRIBUTES, OPT_MESSAGE,
+  OPT_SCRIPT, OPT_CODEPAGE, OPT_TIME, OPT_FROM_ARCHIVE, OPT_EXCLUDE, OPT_ELEVATION, OPT_LIST, OPT_TEST, OPT_EXTRACT,
+  OPT_OVERWRITE, OPT_VERSION
+};
+enum ModeBit : unsigned { PACK = 1, LIST = 2, TEST = 4, EXTRACT = 8, ANY = 15 };
+
+struct OptionSpec {
+  const char *name;
+  int argument;    // no_argument, required_argument or optional_argument
+  int id;          // the short option's letter, or an OptionId
+  unsigned modes;  // where it may be given
+};
+
+const OptionSpec OPTIONS[] = {
+    {"output", required_argument, 'o', PACK},
+    {"quiet", no_argument, 'q', ANY},
+    {"verbose", no_argument, 'v', LIST | TEST},
+    {"help", no_argument, 'h', ANY},
+    {"version", no_argument, OPT_VERSION, ANY},
+    {"directory", required_argument, 'C', PACK | EXTRACT},
+    {"stub", required_argument, OPT_STUB, PACK},
+    {"archive-only", no_argument, OPT_ARCHIVE_ONLY, PACK},
+    {"method", required_argument, OPT_METHOD, PACK},
+    {"best", no_argument, OPT_BEST, PACK},
+    {"title", required_argument, OPT_TITLE, PACK},
+    {"dir-caption", required_argument, OPT_DIR_CAPTION, PACK},
+    {"default-dir", required_argument, OPT_DEFAULT_DIR, PACK},
+    {"run", required_argument, OPT_RUN, PACK},
+    {"auto-start", no_argument, OPT_AUTO_START, PACK},
+    {"overwrite-all", no_argument, OPT_OVERWRITE_ALL, PACK},
+    {"keep-newer-off", no_argument, OPT_KEEP_NEWER_OFF, PACK},
+    {"integrity-sum", no_argument, OPT_INTEGRITY_SUM, PACK},
+    {"restore-attributes", no_argument, OPT_RESTORE_ATTRIBUTES, PACK},
+    {"message", required_argument, OPT_MESSAGE, PACK},
+    {"script", required_argument, OPT_SCRIPT, PACK},
+    {"codepage", required_argument, OPT_CODEPAGE, ANY},
+    {"time", required_argument, OPT_TIME, PACK},
+    {"from-archive", required_argument, OPT_FROM_ARCHIVE, PACK},
+    {"exclude", required_argument, OPT_EXCLUDE, PACK},
+    {"elevation", required_argument, OPT_ELEVATION, PACK},
+    // The FILE of a mode comes as --list=FILE or as the one PATH given.
+    {"list", optional_argument, OPT_LIST, LIST},
+    {"test", optional_argument, OPT_TEST, TEST},
+    {"extract", optional_argument, OPT_EXTRACT, EXTRACT},
+    {"overwrite", required_argument, OPT_OVERWRITE, EXTRACT},
+};
+
+const OptionSpec &spec_of(int id) {
+  for (const OptionSpec &s : OPTIONS)
+    if (s.id == id) return s;
+  return OPTIONS[0];
+}
+
+std::string spelled(int id) {
+  return id < 256 ? std::string("-") + (char)id : std::string("--") + spec_of(id).name;
+}
+
+unsigned mode_bit(Mode m) {
+  return m == Mode::list ? LIST : m == Mode::test ? TEST : m == Mode::extract ? EXTRACT : PACK;
+}
+
+// The operands and options as given, in order; read into Options by parse().
+Options parse(int argc, char **argv) {
   Options o;
   o.stub = default_stub();
   std::string title, caption, dir, run;
@@ -398,73 +518,94 @@ Options parse(int argc, char **argv, std::string *inspect, bool *test) {
     bool absolute = path[0] == '/' || (HOST_WINDOWS && (path[0] == '\\' || (path.size() > 1 && path[1] == ':')));
     return o.from.empty() || absolute ? path : o.from + "/" + path;
   };
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= argc) fail("option " + a + " needs a value");
-      return argv[++i];
-    };
-    if (a == "-h" || a == "--help") {
-      fputs(USAGE, stdout);
-      exit(0);
-    } else if (a == "-o" || a == "--output") o.output = value();
-    else if (a == "-C") o.from = below_from(value());  // as in tar, each -C from the one before
-    else if (a == "--extract") o.extract = value();
-    else if (a == "--from-archive") o.from_archive = value();
-    else if (a.rfind("--overwrite=", 0) == 0) {
-      std::string mode = a.substr(12);
-      if (mode == "ask") o.overwrite = Overwrite::ask;
-      else if (mode == "all") o.overwrite = Overwrite::all;
-      else if (mode == "never") o.overwrite = Overwrite::never;
-      else fail("bad value for --overwrite: " + mode + " (ask, all or never)");
+  std::vector<option> longs;
+  for (const OptionSpec &s : OPTIONS) longs.push_back({s.name, s.argument, nullptr, s.id});
+  longs.push_back({nullptr, 0, nullptr, 0});
+  std::vector<int> given;  // the options, to check against the mode once it is known
+  std::vector<std::string> operands;
+  int mode_option = 0;
+  argv[0] = (char *)"mksfx";  // getopt's messages name the program so
+  optind = 1;
+  for (int c; (c = getopt_long(argc, argv, "-o:qvhC:", longs.data(), nullptr)) != -1;) {
+    std::string value = optarg ? optarg : "";
+    given.push_back(c);
+    switch (c) {
+      case 1: operands.push_back(value), given.pop_back(); break;
+      case '?': usage_error("");
+      case 'h': fputs(USAGE, stdout), exit(0);
+      case OPT_VERSION: printf("mksfx %s\n", MKSFX_VERSION), exit(0);
+      case 'o': o.output = value; break;
+      case 'q': o.quiet = true; break;
+      case 'v': o.verbose = true; break;
+      case 'C': o.from = below_from(value); break;  // as in tar, each -C from the one before
+      case OPT_STUB: o.stub = value; break;
+      case OPT_ARCHIVE_ONLY: o.archive_only = true; break;
+      case OPT_METHOD: o.method = value; break;
+      case OPT_BEST: o.best = true; break;
+      case OPT_TITLE: title = value; break;
+      case OPT_DIR_CAPTION: caption = value; break;
+      case OPT_DEFAULT_DIR: dir = value; break;
+      case OPT_RUN: run = value; break;
+      case OPT_AUTO_START: o.block.flags |= BLOCK_AUTO_START; break;
+      case OPT_OVERWRITE_ALL: o.block.flags |= BLOCK_OVERWRITE_ALL; break;
+      case OPT_KEEP_NEWER_OFF: o.block.flags |= BLOCK_KEEP_NEWER_OFF; break;
+      case OPT_INTEGRITY_SUM: o.block.flags |= BLOCK_INTEGRITY_SUM; break;
+      case OPT_RESTORE_ATTRIBUTES: o.block.restore_attributes = '/'; break;
+      case OPT_MESSAGE: o.message = value; break;
+      case OPT_SCRIPT: o.script = value; break;
+      case OPT_CODEPAGE: o.codepage = value; break;
+      case OPT_TIME: o.pin_time = true, o.time = parse_number(value, "--time"); break;
+      case OPT_FROM_ARCHIVE: o.from_archive = value; break;
+      case OPT_EXCLUDE: o.excludes.push_back(value); break;
+      case OPT_ELEVATION:
+        if (!parse_elevation(value, &o.elevation))
+          usage_error("bad value for --elevation: " + value + " (invoker, highest, admin or auto)");
+        break;
+      case OPT_OVERWRITE:
+        if (value == "ask") o.overwrite = Overwrite::ask;
+        else if (value == "all") o.overwrite = Overwrite::all;
+        else if (value == "never") o.overwrite = Overwrite::never;
+        else usage_error("bad value for --overwrite: " + value + " (ask, all or never)");
+        break;
+      case OPT_LIST: case OPT_TEST: case OPT_EXTRACT:
+        if (mode_option) usage_error(spelled(mode_option) + " and " + spelled(c) + " do not go together");
+        mode_option = c;
+        o.mode = c == OPT_LIST ? Mode::list : c == OPT_TEST ? Mode::test : Mode::extract;
+        o.archive = value;
+        break;
     }
-    else if (a == "--stub") o.stub = value();
-    else if (a == "--archive-only") o.archive_only = true;
-    else if (a == "-q" || a == "--quiet") o.quiet = true;
-    else if (a == "-v" || a == "--verbose") o.verbose = true;
-    else if (a == "--method") o.method = value();
-    else if (a == "--best") o.best = true;
-    else if (a == "--title") title = value();
-    else if (a == "--dir-caption") caption = value();
-    else if (a == "--default-dir") dir = value();
-    else if (a == "--run") run = value();
-    else if (a == "--auto-start") o.block.flags |= BLOCK_AUTO_START;
-    else if (a == "--overwrite-all") o.block.flags |= BLOCK_OVERWRITE_ALL;
-    else if (a == "--keep-newer-off") o.block.flags |= BLOCK_KEEP_NEWER_OFF;
-    else if (a == "--integrity-sum") o.block.flags |= BLOCK_INTEGRITY_SUM;
-    else if (a == "--restore-attributes") o.block.restore_attributes = '/';
-    else if (a == "--message") o.message = value();
-    else if (a == "--script") o.script = value();
-    else if (a == "--codepage") o.codepage = value();
-    else if (a == "--elevation") {
-      if (!parse_elevation(value(), &o.elevation))
-        fail("bad value for --elevation: " + std::string(argv[i]) + " (invoker, highest, admin or auto)");
-    }
-    else if (a == "--time") o.pin_time = true, o.time = parse_number(value(), a);
-    else if (a == "--list" || a == "--test") {
-      *test = a == "--test";
-      *inspect = value();
-      if (*inspect == "-v" || *inspect == "--verbose") o.verbose = true, *inspect = value();  // --list -v FILE
-    }
-    else if (a.size() > 1 && a[0] == '-') fail("unknown option " + a);
-    else {
-      o.inputs.push_back(below_from(a));
-      o.input_names.push_back(a);
+    if (c == 1) {  // a PATH to pack, taken from the -C before it
+      o.inputs.push_back(below_from(value));
+      o.input_names.push_back(value);
     }
   }
+  for (int i = optind; i < argc; ++i) {  // after "--"
+    operands.push_back(argv[i]);
+    o.inputs.push_back(below_from(argv[i]));
+    o.input_names.push_back(argv[i]);
+  }
+  for (int id : given)
+    if (!(spec_of(id).modes & mode_bit(o.mode)))
+      usage_error(spelled(id) + (o.mode != Mode::pack ? " does not go with " + spelled(mode_option)
+                                 : id == 'v' ? " goes with --list or --test" : " goes with --extract"));
   o.progress = !o.quiet && stderr_is_terminal();
-  if (!inspect->empty() || !o.extract.empty()) return o;
+  if (o.mode != Mode::pack) {
+    if (o.archive.empty() && operands.size() == 1) o.archive = operands[0];
+    else if (!operands.empty()) usage_error(spelled(mode_option) + " takes one FILE");
+    if (o.archive.empty()) usage_error(spelled(mode_option) + " needs a FILE");
+    return o;
+  }
   if (o.method != "lh0" && o.method != "lh5" && o.method != "lh6" && o.method != "lh7")
-    fail("unknown method " + o.method + " (lh0, lh5, lh6 or lh7)");
-  if (o.codepage != "1252" && o.codepage != "932") fail("unsupported code page " + o.codepage);
-  if (o.output.empty()) fail("no output file (-o)");
+    usage_error("unknown method " + o.method + " (lh0, lh5, lh6 or lh7)");
+  if (o.codepage != "1252" && o.codepage != "932") usage_error("unsupported code page " + o.codepage);
+  if (o.output.empty()) usage_error("no output file (-o)");
   std::string missing;
-  o.previous_output = host_stat(o.output, &missing);
+  if (o.output != "-") o.previous_output = host_stat(o.output, &missing);
   if (!o.from_archive.empty() && (!o.inputs.empty() || !o.message.empty() || !o.script.empty()))
-    fail("--from-archive takes no other inputs");
-  if (!o.from_archive.empty() && o.archive_only) fail("--from-archive makes a self-extractor");
+    usage_error("--from-archive takes no other inputs");
+  if (!o.from_archive.empty() && o.archive_only) usage_error("--from-archive makes a self-extractor");
   if (o.inputs.empty() && o.message.empty() && o.script.empty() && o.from_archive.empty())
-    fail("nothing to pack");
+    usage_error("nothing to pack");
   o.block.title = to_codepage(title, o.codepage, "--title");
   o.block.dir_caption = to_codepage(caption, o.codepage, "--dir-caption");
   o.block.default_dir = to_codepage(dir, o.codepage, "--default-dir");
@@ -473,38 +614,42 @@ Options parse(int argc, char **argv, std::string *inspect, bool *test) {
     o.cap_time = true, o.cap = parse_number(epoch, "SOURCE_DATE_EPOCH");
   return o;
 }
-
 }  // namespace
 
 int main(int argc, char **argv) {
   try {
-    std::string inspect;
-    bool test = false;
-    Options o = parse(argc, argv, &inspect, &test);
+    Options o = parse(argc, argv);
     auto start = std::chrono::steady_clock::now();
     auto seconds = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
-    if (!inspect.empty() || !o.extract.empty()) {
-      const char *file = inspect.empty() ? o.extract.c_str() : inspect.c_str();
+    if (o.mode != Mode::pack) {
+      const char *file = o.archive.c_str();
+      bool test = o.mode == Mode::test;
       std::string error;
-      int status = inspect.empty()
+      uint64_t before = stub_bytes_written();
+      int status = o.mode == Mode::extract
                        ? extract_archive(file, o.from.empty() ? "." : o.from, o.overwrite, o.progress, &error)
                        : inspect_archive(file, test, o.progress && test, o.verbose, &error);
       if (!error.empty()) fprintf(stderr, "mksfx: %s\n", error.c_str());
-      if (!o.quiet && (test || !o.extract.empty()) && status != 2)
-        fprintf(stderr, "%s: %llu bytes %s, %.2f s%s\n", file, (unsigned long long)archive_data_bytes(file),
+      if (!o.quiet && o.mode != Mode::list && status != 2)
+        fprintf(stderr, "%s: %llu bytes %s, %.2f s%s\n", file, (unsigned long long)(stub_bytes_written() - before),
                 test ? "decoded and checked" : "extracted", seconds(), status ? ", with errors" : "");
       return status;
     }
     Summary summary;
-    write_output(o.output, build(o, &summary));
+    Pieces pieces = build(o, &summary);
+    write_output(o.output, pieces);
+    uint64_t written = 0;
+    for (const std::vector<uint8_t> &piece : pieces) written += piece.size();
     if (!o.quiet)
-      fprintf(stderr, "%s: %zu member%s, %llu bytes in, %llu out (%.1f%%), %.2f s\n", o.output.c_str(),
-              summary.members, summary.members == 1 ? "" : "s", (unsigned long long)summary.bytes_in,
-              (unsigned long long)summary.bytes_out,
-              summary.bytes_in ? 100.0 * summary.bytes_out / summary.bytes_in : 100.0, seconds());
+      fprintf(stderr, "%s: %zu member%s, %llu bytes in, %llu out (%.1f%%), %llu bytes written, %.2f s\n",
+              o.output.c_str(), summary.members, summary.members == 1 ? "" : "s",
+              (unsigned long long)summary.bytes_in, (unsigned long long)summary.bytes_out,
+              summary.bytes_in ? 100.0 * summary.bytes_out / summary.bytes_in : 100.0,
+              (unsigned long long)written, seconds());
     return 0;
   } catch (const Failure &f) {
-    fprintf(stderr, "mksfx: %s\n", f.message.c_str());
+    if (!f.message.empty()) fprintf(stderr, "mksfx: %s\n", f.message.c_str());
+    if (f.usage) fputs("mksfx: try 'mksfx --help'\n", stderr);
     return 2;
   }
 }

@@ -42,10 +42,19 @@ void progress_begin(Progress *p, uint64_t total, bool show) {
   p->ticker = std::thread([p] {
     while (!p->stop) {
       uint64_t done = *p->counter - p->base;
-      fprintf(stderr, "\r%s\033[K", progress_text(done, p->total, progress_seconds(*p)).c_str());
+      std::lock_guard<std::mutex> lock(p->drawing);
+      if (!p->held) fprintf(stderr, "\r%s\033[K", progress_text(done, p->total, progress_seconds(*p)).c_str());
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
   });
+}
+
+void progress_hold(Progress *p, bool hold) {
+  if (!p || !p->shown) return;
+  std::lock_guard<std::mutex> lock(p->drawing);
+  p->held = hold;
+  if (hold) fputs("\r\033[K", stderr);
+  fflush(stderr);
 }
 
 void progress_end(Progress *p) {

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -14,6 +15,8 @@ struct Progress {
   uint64_t total = 0;
   bool shown = false;
   std::atomic<bool> stop{false};
+  std::mutex drawing;  // the ticker draws only under it, and not while held
+  bool held = false;
   std::thread ticker;
   std::chrono::steady_clock::time_point start;
 };
@@ -22,5 +25,8 @@ struct Progress {
 std::string progress_text(uint64_t done, uint64_t total, double seconds);
 void progress_begin(Progress *p, uint64_t total, bool show);
 void progress_end(Progress *p);  // stops the ticker and clears the line
+// Clears the line and keeps it away while a question waits for its answer
+// or other lines print (hold true); brings it back (hold false).
+void progress_hold(Progress *p, bool hold);
 double progress_seconds(const Progress &p);
 bool stderr_is_terminal();
