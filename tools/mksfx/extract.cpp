@@ -34,18 +34,20 @@ int extract_archive(const char *path, const std::string &dest, Overwrite overwri
   if (!locate_archive(path, &offset, &flags, error)) return 2;
   namespace fs = std::filesystem;
   std::error_code ec;
-  fs::create_directories(dest, ec);
-  fs::path absolute = fs::absolute(dest, ec).lexically_normal();
+  fs::path given = fs::u8path(dest);  // UTF-8 on Windows too, not the ANSI code page
+  fs::create_directories(given, ec);
+  fs::path absolute = fs::absolute(given, ec).lexically_normal();
   // Without its trailing separator, but a drive's or the file system's root kept whole.
   bool keep = absolute.has_filename() || absolute == absolute.root_path();
-  std::string root = (keep ? absolute : absolute.parent_path()).string();
-  if (ec || !fs::is_directory(root)) {
+  std::string root = (keep ? absolute : absolute.parent_path()).u8string();
+  if (ec || !fs::is_directory(fs::u8path(root))) {
     *error = "cannot create " + dest;
     return 2;
   }
   uint64_t total = archive_data_bytes(path);  // a walk of its own: before the guard is set
   runner::reset(path);
   runner::confine(root);
+  runner::use_code_page(archive_code_page);
   runner::answer_boxes([&](const std::string &text, UINT style) {
     UINT buttons = style & 0xF;
     if (buttons == MB_YESNOCANCEL)  // "Overwrite?"

@@ -5,12 +5,14 @@
 #include <cstdio>
 #include "progress.h"
 #include <cstring>
+#include "host.h"
 #include <ctime>
 #include "archive/archive.h"
 #include "lzh/lzh.h"
 #include "paths/paths.h"
 #include "runner.h"
 #include "startup/startup.h"
+#include "windows_names.h"
 
 namespace {
 
@@ -20,6 +22,8 @@ const char *method_name(const BYTE *header) {
   name[5] = 0;
   return name;
 }
+
+std::string utf8_path() { return name_to_utf8(ctx->member_path, archive_code_page); }
 
 enum class Walk { list, test, wrap, count };
 bool verbose;  // --list -v: ratio, time and attributes too
@@ -54,11 +58,11 @@ int walk(Walk mode, std::string *problem) {
     BYTE method = h[HDR_METHOD_LETTER];
     integrity_sum ^= read_u16(h + HDR_FILE_CRC);
     if (mode == Walk::wrap && h[HDR_LEVEL] != 2) {
-      *problem = std::string(ctx->member_path) + ": header level " + std::to_string(h[HDR_LEVEL]) + ", not 2";
+      *problem = utf8_path() + ": header level " + std::to_string(h[HDR_LEVEL]) + ", not 2";
       return 1;
     }
     if (mode == Walk::wrap && climbs(ctx->member_path)) {
-      *problem = std::string(ctx->member_path) + ": a \"..\" step would leave the destination";
+      *problem = utf8_path() + ": a \"..\" step would leave the destination";
       return 1;
     }
     bool ok = true;
@@ -79,7 +83,7 @@ int walk(Walk mode, std::string *problem) {
     }
     if (!seek_archive(end)) return 1;
     if (mode == Walk::wrap && !ok) {
-      *problem = std::string(ctx->member_path) + ": CRC ERROR";
+      *problem = utf8_path() + ": CRC ERROR";
       return 1;
     }
     if ((mode == Walk::list || mode == Walk::test) && verbose) {
@@ -93,10 +97,10 @@ int walk(Walk mode, std::string *problem) {
         if (ctx->member_attribute & (bit == 3 ? 0x20 : 1 << bit)) attributes[bit] = letters[bit];
       printf("%s %10u %10u %5.1f%% %s %s %04X %s%s\n", method_name(h), original, packed,
              original ? 100.0 * packed / original : 0.0, stamp, attributes, read_u16(h + HDR_FILE_CRC),
-             ctx->member_path, mode == Walk::test ? (ok ? "  OK" : "  CRC ERROR") : "");
+             utf8_path().c_str(), mode == Walk::test ? (ok ? "  OK" : "  CRC ERROR") : "");
     } else if (mode == Walk::list || mode == Walk::test) {
       printf("%s %10u %10u %04X %s%s\n", method_name(h), (unsigned)read_u32(h + HDR_UNCOMPRESSED),
-             (unsigned)read_u32(h + HDR_COMPRESSED), read_u16(h + HDR_FILE_CRC), ctx->member_path,
+             (unsigned)read_u32(h + HDR_COMPRESSED), read_u16(h + HDR_FILE_CRC), utf8_path().c_str(),
              mode == Walk::test ? (ok ? "  OK" : "  CRC ERROR") : "");
     }
     bad += !ok;
@@ -111,6 +115,7 @@ int walk_archive(const char *path, Walk mode, uint16_t *sum_out, std::string *er
   uint8_t flags;
   if (!locate_archive(path, &offset, &flags, error)) return 2;
   runner::reset(path);
+  runner::use_code_page(archive_code_page);
   if (mode == Walk::wrap || mode == Walk::count)  // the caller says what went wrong
     runner::answer_boxes([](const std::string &, UINT style) { return (style & 0xF) == MB_OK ? IDOK : IDYES; });
   counted_bytes = 0;
@@ -147,10 +152,12 @@ int walk_archive(const char *path, Walk mode, uint16_t *sum_out, std::string *er
 
 }  // namespace
 
+unsigned names_code_page = 1252, archive_code_page = 1252;
+
 // The archive offset: from the header block of a self-extractor, 0 for a
 // plain archive.
 bool locate_archive(const char *path, uint32_t *offset, uint8_t *flags, std::string *error) {
-  FILE *f = fopen(path, "rb");
+  FILE *f = host_fopen(path, "rb");
   if (!f) {
     *error = std::string("cannot open ") + path;
     return false;
@@ -162,6 +169,7 @@ bool locate_archive(const char *path, uint32_t *offset, uint8_t *flags, std::str
   fclose(f);
   *offset = 0;
   *flags = 0;
+  archive_code_page = names_code_page;
   if (n >= 2 && head[0] == 'M' && head[1] == 'Z') {
     if (n < sizeof(head)) {
       *error = "file too short for a self-extractor";
@@ -169,6 +177,7 @@ bool locate_archive(const char *path, uint32_t *offset, uint8_t *flags, std::str
     }
     *offset = read_u32(head + 512);
     *flags = head[512 + 601];
+    if (unsigned marked = marked_code_page(head)) archive_code_page = marked;
     if (*offset == 0 || (long)*offset > size) {
       *error = "no archive in this self-extractor";
       return false;
