@@ -301,6 +301,8 @@ TEST_F(MksfxTest, NamesInAnyLanguageComeBackThroughTheirCodePage) {
     EXPECT_NE(capture(mksfx + " --list " + archive + r.extract).find(r.names[0]), std::string::npos) << r.names[0];
     ASSERT_EQ(shell(mksfx + " -q --extract " + archive + " -C " + out + r.extract), 0) << output;
     EXPECT_EQ(shell("diff -r " + in + " " + out), 0) << output;
+    std::string again = capture(mksfx + " -q --extract " + archive + " -C " + out + r.extract + " </dev/null");
+    EXPECT_NE(again.find("/" + r.names[0] + "\" Overwrite?"), std::string::npos) << again;  // asked in UTF-8
   }
   // Every name the code page cannot hold, in one run, with the one that can.
   for (std::string name : {"\xCE\xA9.txt", "\xE6\x97\xA5/a.txt", "\xE6\x97\xA5/b.txt", "\xED\x95\x9C.txt", "ok.txt"}) {

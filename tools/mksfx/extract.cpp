@@ -12,6 +12,7 @@
 #include "progress.h"
 #include "runner.h"
 #include "startup/startup.h"
+#include "windows_names.h"
 
 namespace {
 
@@ -48,7 +49,13 @@ int extract_archive(const char *path, const std::string &dest, Overwrite overwri
   runner::reset(path);
   runner::confine(root);
   runner::use_code_page(archive_code_page);
-  runner::answer_boxes([&](const std::string &text, UINT style) {
+  runner::answer_boxes([&](const std::string &box, UINT style) {
+    // The path in a box is the root, in UTF-8, and a member path in the archive's code page.
+    size_t member = box.find(root) == 1 ? 1 + root.size() : 0, quote = box.find('"', member);
+    std::string text = member && quote != std::string::npos
+                           ? box.substr(0, member) + name_to_utf8(box.substr(member, quote - member), archive_code_page) +
+                                 box.substr(quote)
+                           : box;
     UINT buttons = style & 0xF;
     if (buttons == MB_YESNOCANCEL)  // "Overwrite?"
       return overwrite == Overwrite::all ? IDYES : overwrite == Overwrite::never ? IDNO : ask(text);
