@@ -183,6 +183,22 @@ mksfx_windows)
       fail "--extract $file: $(diff <(tree_sums "w-$file") <(tree_sums "l-$file") | head -4)"
   done
   diff -r in w-sfx.exe >/dev/null || fail "--extract gave another tree"
+  # Names in any language, through the x86_64 and the i686 build: the same
+  # bytes as Linux packs, and the tree back into a folder named in UTF-8.
+  mkdir -p names/1252/Ünï names/932/日本 && echo 1 > names/1252/Ünï/résumé.txt && echo 2 > names/932/日本/表.txt
+  for exe in mksfx.exe mksfx32.exe; do
+    loader=$WINE64 && [ $exe = mksfx32.exe ] && loader=$WINE32
+    for cp in 1252 932; do
+      WINEDEBUG=-all $loader "$SFX_ROOT/dist/$exe" -q --archive-only --codepage $cp --time 1 -o "$(winpath "$WORK/$exe-$cp.lzh")" \
+        -C "$(winpath "$WORK/names/$cp")" . 2>>"$LOG" || fail "$exe failed"
+      "$MKSFX" -q --archive-only --codepage $cp --time 1 -o "names-$cp.lzh" -C names/$cp . || fail "mksfx failed"
+      cmp -s "$exe-$cp.lzh" "names-$cp.lzh" || fail "$exe packed names in code page $cp otherwise"
+      rm -rf "$DEST"
+      WINEDEBUG=-all $loader "$SFX_ROOT/dist/$exe" -q --codepage $cp --extract "$(winpath "$WORK/names-$cp.lzh")" \
+        -C "$DEST_WIN\\wé" 2>>"$LOG" || fail "$exe --extract failed"
+      diff -r names/$cp "$DEST/wé" >/dev/null || fail "$exe --extract gave other names in code page $cp"
+    done
+  done
   outside=$(find "$WORK" -name 'escape*' -not -path "$WORK/[wl]-hostile.exe/*")
   [ -z "$outside" ] || fail "--extract wrote outside: $outside"
   [ ! -e "$WINEPREFIX/drive_c/rooted.txt" ] || fail "--extract wrote a member that names a drive"

@@ -163,7 +163,6 @@ TEST_F(MksfxTest, FromArchiveWrapsWholeArchivesAndNamesWhatItRefuses) {
   damaged[damaged.size() - 5] ^= 1;
   std::vector<uint8_t> seed = read_file(std::string(SFX_SOURCE_DIR) + "/tests/fuzz/corpus/fuzz_sfx/escapes");
   const std::pair<std::vector<uint8_t>, std::string> rows[] = {
-      {patched(20, 1), "one.txt: header level 1, not 2"},
       {patched(5, '1'), "member 1: "},  // -lh1-: "Bad header"
       {damaged, "one.txt: CRC ERROR"},
       {std::vector<uint8_t>(seed.begin() + 2, seed.end()), "../escape1.txt: a \"..\" step"},
@@ -245,7 +244,8 @@ TEST_F(MksfxTest, ErrorsNameTheProblemAndLeaveNoOutput) {
     EXPECT_FALSE(exists(out));
   }
   EXPECT_EQ(shell(mksfx + " --archive-only --codepage 932 -o " + out + " " + dir + "/\xE6\x97\xA5.txt"), 0);
-  EXPECT_NE(capture(mksfx + " --list " + out).find("\x93\xFA.txt"), std::string::npos);  // Shift-JIS
+  EXPECT_NE(read_text(out).find("\x93\xFA.txt"), std::string::npos);  // Shift-JIS, listed as UTF-8 again
+  EXPECT_NE(capture(mksfx + " --codepage 932 --list " + out).find("\xE6\x97\xA5.txt"), std::string::npos);
   std::string pipes =
       capture("timeout 20 " + mksfx + " --archive-only -o " + out + " -C " + dir + " pipes %WinDir%");
   EXPECT_NE(pipes.find("fifo: not a file or a directory, left out"), std::string::npos) << pipes;  // in a tree
@@ -366,6 +366,131 @@ TEST_F(MksfxTest, HeadersOf255To257BytesReadBackByLhasaAndJlha) {
     std::string name = std::string(n++, 'n') + "\n", out = capture("cd " + dir + " && lhasa l h.lzh && jlha l h.lzh");
     EXPECT_NE(out.find(name, out.find(name) + 1), std::string::npos) << out;  // listed by both
   }
+}
+
+// A UTF-8 tree packed in each code page comes back as it was; the
+// self-extractor says its code page, a plain archive takes --codepage.
+TEST_F(MksfxTest, NamesInAnyLanguageComeBackThroughTheirCodePage) {
+  if (!exists(SFX_DIST_DIR "/sfxstub32.exe")) GTEST_SKIP() << "no stub in dist/: build with scripts/build";
+  struct Row { std::string codepage, output, extract; std::vector<std::string> names; };
+  const Row rows[] = {
+      {"1252", "sfx.exe", "", {"r\xC3\xA9sum\xC3\xA9.txt", "\xC3\x9Cn\xC3\xAF/na\xC3\xAFve \xC5\x92uvre.txt"}},
+      // 表's second byte in 932 is '\\', which stays part of the name; ｱ is one byte
+      {"932", "sfx.exe", "", {"\xE6\x97\xA5\xE6\x9C\xAC/\xE8\xA1\xA8.txt", "\xEF\xBD\xB1.txt"}},
+      {"932", "a.lzh", " --codepage 932", {"\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88/\xCE\xA9.txt"}},
+  };
+  for (const Row &r : rows) {
+    std::string in = dir + "/in" + r.codepage + r.output, out = dir + "/out" + r.codepage + r.output;
+    for (const std::string &name : r.names) {
+      fs::create_directories(fs::path(in + "/" + name).parent_path());
+      write_text(in + "/" + name, name);
+    }
+    std::string archive = dir + "/" + r.codepage + r.output;
+    ASSERT_EQ(shell(mksfx + " -q --stub " SFX_DIST_DIR "/sfxstub32.exe" + (r.output == "a.lzh" ? " --archive-only" : "") +
+                    " --codepage " + r.codepage + " -o " + archive + " -C " + in + " ."), 0) << output;
+    EXPECT_NE(capture(mksfx + " --list " + archive + r.extract).find(r.names[0]), std::string::npos) << r.names[0];
+    ASSERT_EQ(shell(mksfx + " -q --extract " + archive + " -C " + out + r.extract), 0) << output;
+    EXPECT_EQ(shell("diff -r " + in + " " + out), 0) << output;
+    std::string again = capture(mksfx + " -q --extract " + archive + " -C " + out + r.extract + " </dev/null");
+    EXPECT_NE(again.find("/" + r.names[0] + "\" Overwrite?"), std::string::npos) << again;  // asked in UTF-8
+  }
+  // Every name the code page cannot hold, in one run, with the one that can.
+  for (std::string name : {"\xCE\xA9.txt", "\xE6\x97\xA5/a.txt", "\xE6\x97\xA5/b.txt", "\xED\x95\x9C.txt", "ok.txt"}) {
+    fs::create_directories(fs::path(dir + "/unfit/" + name).parent_path());
+    write_text(dir + "/unfit/" + name, "x");
+  }
+  EXPECT_EQ(capture(mksfx + " --archive-only -o " + dir + "/u.lzh -C " + dir + "/unfit .; echo status=$?"),
+            "mksfx: 3 names cannot be written in code page 1252:\n"
+            "  \xCE\xA9.txt (code page 932 holds it)\n  \xE6\x97\xA5 (code page 932 holds it)\n"
+            "  \xED\x95\x9C.txt (neither 1252 nor 932 holds it)\nstatus=2\n");
+}
+
+// Windows drops trailing dots and spaces and compares letters without case,
+// in the code page's own pairs too; the stub takes '\\' for a separator.
+TEST_F(MksfxTest, NamesWindowsTakesForOneAreRefusedAndNamesWrittenOtherwiseNoted) {
+  struct Row { std::string codepage; std::vector<std::string> names; std::string expected; };
+  const std::string d60(60, 'd'), n189(189, 'n');
+  const Row rows[] = {
+      {"1252", {"trail", "trail."}, "/trail. would both extract to trail."},
+      {"1252", {"sp", "sp  "}, "/sp   would both extract to sp  "},
+      {"1252", {"\xC3\x89.txt", "\xC3\xA9.txt"}, "/\xC3\xA9.txt would both extract to \xC3\xA9.txt"},  // É é
+      {"932", {"\xEF\xBC\xA1.txt", "\xEF\xBD\x81.txt"}, "would both extract to \xEF\xBD\x81.txt"},  // Ａ ａ
+      {"932", {"\xCE\xA9", "\xCF\x89"}, "would both extract to \xCF\x89"},                       // Ω ω
+      {"932", {"\xD0\x94", "\xD0\xB4"}, "would both extract to \xD0\xB4"},                       // Д д
+      {"1252", {"d/x", "d\\x"}, "would both extract to d\\x"},
+      {"1252", {"E.txt", "\xC3\x89.txt"}, "status=0"},  // not a case pair
+      {"932", {"\xEF\xBD\xB1", "\xE3\x82\xA2"}, "status=0"},  // ｱ and ア: two letters
+      {"1252", {"back\\slash.txt"}, "back\\slash.txt: extracts as back/slash.txt\n"},
+      {"1252", {"end."}, "end.: extracts as end\n"},
+      {"1252", {d60 + "/" + n189}, n189 + ": 271 bytes below the default directory, more than the 259"},
+  };
+  int n = 0;
+  for (const Row &r : rows) {
+    std::string in = dir + "/c" + std::to_string(++n), out = dir + "/c" + std::to_string(n) + ".lzh";
+    for (const std::string &name : r.names) {
+      fs::create_directories(fs::path(in + "/" + name).parent_path());
+      write_text(in + "/" + name, "x");
+    }
+    std::string got = capture(mksfx + " -q --archive-only --default-dir '%ProgramFiles%\\App' --codepage " +
+                              r.codepage + " -o " + out + " -C " + in + " .; echo status=$?");
+    EXPECT_NE(got.find(r.expected), std::string::npos) << r.names[0] << ": " << got;
+    EXPECT_EQ(got.find("status=2") == std::string::npos, exists(out)) << got;
+  }
+}
+
+// jlha's level-0 and level-1 archives get level-2 headers over the same
+// data, names and times; a self-extractor gives its archive and its settings.
+TEST_F(MksfxTest, FromArchiveTakesOldHeaderLevelsAndSelfExtractors) {
+  if (!exists(SFX_DIST_DIR "/sfxstub32.exe")) GTEST_SKIP() << "no stub in dist/: build with scripts/build";
+  ASSERT_EQ(shell("command -v jlha"), 0) << "jlha (jlha-utils) is needed";
+  std::string in = dir + "/in", stub = " --stub " SFX_DIST_DIR "/sfxstub32.exe";
+  fs::create_directories(in + "/sub");
+  write_file(in + "/a.txt", pattern_bytes(20000, 7));
+  write_text(in + "/sub/b.txt", "b");
+  ASSERT_EQ(shell("touch -d '2001-02-03 04:05:06 UTC' " + in + "/a.txt"), 0);
+  for (char level : {'0', '1'}) {
+    std::string lzh = dir + "/l" + level + ".lzh", exe = dir + "/l" + level + ".exe", out = dir + "/out" + level;
+    ASSERT_EQ(shell(std::string("cd ") + in + " && TZ=UTC jlha a" + level + "qo5 " + lzh + " a.txt sub"), 0) << output;
+    ASSERT_EQ(read_file(lzh)[20], level - '0') << "jlha wrote another header level";
+    ASSERT_EQ(shell("TZ=UTC " + mksfx + stub + " -q --from-archive " + lzh + " -o " + exe), 0) << output;
+    std::vector<uint8_t> b = read_file(exe);
+    EXPECT_EQ(b[read_u32(&b[512]) + 20], 2);
+    EXPECT_NE(capture(mksfx + " --list -v " + exe).find("2001-02-03 04:05:06 ---a"), std::string::npos);
+    ASSERT_EQ(shell(mksfx + " -q --extract " + exe + " -C " + out), 0) << output;
+    EXPECT_EQ(shell("diff -r " + in + " " + out), 0) << output;
+    std::vector<uint8_t> old = read_file(lzh);
+    auto patched = [&](size_t at, uint8_t value, bool sum_good) {  // one byte of the first header
+      std::vector<uint8_t> p = old;
+      p[at] = value;
+      uint8_t sum = 0;
+      for (size_t i = 2; i < (size_t)p[0] + 2u; ++i) sum = (uint8_t)(sum + p[i]);
+      if (sum_good) p[1] = sum;
+      return p;
+    };
+    const std::pair<std::vector<uint8_t>, std::string> refused[] = {
+        {patched(5, '1', true), "a.txt: method -lh1-, which the stub cannot extract (header level "},
+        {patched(9, 0x7F, false), "a.txt: header checksum wrong (header level "},
+        {patched(20, 3, true), "member 1: not a header level mksfx reads (header level 3)"},
+        {patched(old.size() - 2, 'c', true), "sub/b.txt: CRC ERROR"}};  // its one byte of data
+    for (const auto &r : refused) {
+      write_file(dir + "/bad.lzh", r.first);
+      std::string got = capture(mksfx + stub + " --from-archive " + dir + "/bad.lzh -o " + dir + "/bad.exe; echo status=$?");
+      EXPECT_NE(got.find(r.second), std::string::npos) << got;
+      EXPECT_NE(got.find("status=2"), std::string::npos) << got;
+    }
+  }
+  std::string jp = dir + "/jp", old = dir + "/old.exe", again = dir + "/again.exe";
+  fs::create_directories(jp);
+  write_text(jp + "/\xE8\xA1\xA8.txt", "x");
+  ASSERT_EQ(shell(mksfx + stub + " -q --title Old --default-dir 'C:\\Old' --integrity-sum --codepage 932 -o " +
+                  old + " -C " + jp + " ."), 0) << output;
+  ASSERT_EQ(shell(mksfx + stub + " -q --from-archive " + old + " --title New -o " + again), 0) << output;
+  std::vector<uint8_t> b = read_file(again);
+  EXPECT_EQ(std::vector<std::string>({(char *)&b[516], (char *)&b[598], std::string((char *)&b[36], 11)}),
+            (std::vector<std::string>{"New", "C:\\Old", "mksfx cp932"}));
+  EXPECT_EQ(b[1113], 0x04);  // the integrity sum kept
+  ASSERT_EQ(shell(mksfx + " -q --extract " + again + " -C " + dir + "/jp-out"), 0) << output;
+  EXPECT_EQ(shell("diff -r " + jp + " " + dir + "/jp-out"), 0) << output;
 }
 
 }  // namespace

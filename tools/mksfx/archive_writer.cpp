@@ -47,7 +47,7 @@ std::vector<uint8_t> member_bytes(const Member &m, const char *method, const uin
   h.push_back((uint8_t)m.attribute);
   h.push_back(2);  // header level
   put(h, file_crc, 2);
-  h.push_back('W');
+  h.push_back(m.os);
   put(h, 0, 2);
   put_extension(h, 0x00, {0, 0});
   size_t crc_at = h.size() - 4;

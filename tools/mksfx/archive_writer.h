@@ -14,6 +14,7 @@ struct Member {
   uint32_t time = 0;         // header time stamp: seconds since 1970
   uint64_t file_times[3] = {};  // FILETIME creation, last write, last access
   uint16_t attribute = 0x20;
+  uint8_t os = 'W';          // operating-system identifier
 };
 
 // The FILETIME of a header time stamp.

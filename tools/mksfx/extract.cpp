@@ -12,6 +12,7 @@
 #include "progress.h"
 #include "runner.h"
 #include "startup/startup.h"
+#include "windows_names.h"
 
 namespace {
 
@@ -35,12 +36,13 @@ int extract_archive(const char *path, const std::string &dest, Overwrite overwri
   if (!looks_like_archive(path, offset + (flags & FLAG_INTEGRITY_SUM ? 2 : 0), error)) return 1;
   namespace fs = std::filesystem;
   std::error_code ec;
-  fs::create_directories(dest, ec);
-  fs::path absolute = fs::absolute(dest, ec).lexically_normal();
+  fs::path given = fs::u8path(dest);  // UTF-8 on Windows too, not the ANSI code page
+  fs::create_directories(given, ec);
+  fs::path absolute = fs::absolute(given, ec).lexically_normal();
   // Without its trailing separator, but a drive's or the file system's root kept whole.
   bool keep = absolute.has_filename() || absolute == absolute.root_path();
-  std::string root = (keep ? absolute : absolute.parent_path()).string();
-  if (ec || !fs::is_directory(root)) {
+  std::string root = (keep ? absolute : absolute.parent_path()).u8string();
+  if (ec || !fs::is_directory(fs::u8path(root))) {
     *error = "cannot create " + dest + ": " + (ec ? ec.message() : "not a directory");
     return 2;
   }
@@ -48,7 +50,14 @@ int extract_archive(const char *path, const std::string &dest, Overwrite overwri
   runner::reset(path);
   runner::confine(root);
   Progress progress;  // counts what the member loop writes
-  runner::answer_boxes([&](const std::string &text, UINT style) {
+  runner::use_code_page(archive_code_page);
+  runner::answer_boxes([&](const std::string &box, UINT style) {
+    // The path in a box is the root, in UTF-8, and a member path in the archive's code page.
+    size_t member = box.find(root) == 1 ? 1 + root.size() : 0, quote = box.find('"', member);
+    std::string text = member && quote != std::string::npos
+                           ? box.substr(0, member) + name_to_utf8(box.substr(member, quote - member), archive_code_page) +
+                                 box.substr(quote)
+                           : box;
     UINT buttons = style & 0xF;
     if (buttons == MB_YESNOCANCEL && overwrite != Overwrite::ask)  // "Overwrite?"
       return overwrite == Overwrite::all ? IDYES : IDNO;

@@ -3,6 +3,7 @@
 // output. host_posix.cpp and host_win32.cpp implement it.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -25,10 +26,19 @@ FileFacts host_stat(const std::string &path, std::string *error);
 bool host_list(const std::string &dir, std::vector<std::string> *names, std::string *error);
 // UTF-8 text in the Windows code page; false when a character has no place in it.
 bool host_to_codepage(const std::string &utf8, unsigned codepage, std::string *out);
-std::string host_program_dir();
 // A shell pattern (*, ?, [...]) against a name; '*' matches '/' too, as in
 // tar's --exclude.
-bool host_match(const std::string &pattern, const std::string &name);  // with a trailing separator
+bool host_match(const std::string &pattern, const std::string &name);
+// Text in the Windows code page as UTF-8; a byte that makes no character stays as it is.
+std::string host_from_codepage(const std::string &text, unsigned codepage);
+// UTF-8 text in upper case, letter by letter, as Windows compares names.
+std::string host_upper_case(const std::string &utf8);
+// fopen for a UTF-8 path.
+FILE *host_fopen(const std::string &path, const char *mode);
+// The command line as UTF-8 (on Windows from the wide command line); standard
+// output in UTF-8 too.
+void host_utf8_arguments(int *argc, char ***argv);
+std::string host_program_dir();  // with a trailing separator
 // Writes the pieces, one after the other, to a temporary beside path and
 // renames it over path.
 using Pieces = std::vector<std::vector<uint8_t>>;

@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <iconv.h>
+#include <locale.h>
+#include <wctype.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -128,3 +130,48 @@ bool host_write_whole(const std::string &given, const Pieces &pieces, std::strin
   }
   return true;
 }
+
+std::string host_from_codepage(const std::string &text, unsigned codepage) {
+  iconv_t cd = iconv_open("UTF-8", ("CP" + std::to_string(codepage)).c_str());
+  if (cd == (iconv_t)-1) return text;
+  std::string out;
+  char *in = (char *)text.data();
+  size_t in_left = text.size();
+  while (in_left > 0) {
+    char buffer[1024], *o = buffer;
+    size_t out_left = sizeof buffer;
+    size_t r = iconv(cd, &in, &in_left, &o, &out_left);
+    out.append(buffer, (size_t)(o - buffer));
+    if (r == (size_t)-1 && errno != E2BIG) out += *in++, --in_left;  // no character: the byte itself
+  }
+  iconv_close(cd);
+  return out;
+}
+
+std::string host_upper_case(const std::string &utf8) {
+  static locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
+  std::string out;
+  for (size_t i = 0; i < utf8.size();) {
+    unsigned char c = (unsigned char)utf8[i];
+    size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    if (n > utf8.size() - i || (c < 0xC0) != (n == 1) || !unicode) {
+      out += utf8[i++];
+      continue;
+    }
+    uint32_t code = n == 1 ? c : c & (0x7F >> n);
+    for (size_t k = 1; k < n; ++k) code = code << 6 | ((unsigned char)utf8[i + k] & 0x3F);
+    i += n;
+    code = (uint32_t)towupper_l((wint_t)code, unicode);
+    if (code < 0x80) out += (char)code;
+    else if (code < 0x800) out += (char)(0xC0 | code >> 6), out += (char)(0x80 | (code & 0x3F));
+    else if (code < 0x10000)
+      out += (char)(0xE0 | code >> 12), out += (char)(0x80 | (code >> 6 & 0x3F)), out += (char)(0x80 | (code & 0x3F));
+    else
+      out += (char)(0xF0 | code >> 18), out += (char)(0x80 | (code >> 12 & 0x3F)),
+          out += (char)(0x80 | (code >> 6 & 0x3F)), out += (char)(0x80 | (code & 0x3F));
+  }
+  return out;
+}
+
+FILE *host_fopen(const std::string &path, const char *mode) { return fopen(path.c_str(), mode); }
+void host_utf8_arguments(int *, char ***) {}

@@ -2,6 +2,7 @@
 #include "host.h"
 #include <windows.h>
 #include <algorithm>
+#include <shellapi.h>
 
 namespace {
 
@@ -185,4 +186,35 @@ bool host_write_whole(const std::string &given, const Pieces &pieces, std::strin
     return false;
   }
   return true;
+}
+
+std::string host_from_codepage(const std::string &text, unsigned codepage) {
+  int n = MultiByteToWideChar(codepage, 0, text.data(), (int)text.size(), nullptr, 0);
+  std::wstring w((size_t)(n > 0 ? n : 0), L'\0');
+  MultiByteToWideChar(codepage, 0, text.data(), (int)text.size(), w.data(), n);
+  return narrow(w, CP_UTF8, nullptr);
+}
+
+std::string host_upper_case(const std::string &utf8) {
+  std::wstring w = wide(utf8);
+  CharUpperBuffW(w.data(), (DWORD)w.size());
+  return narrow(w, CP_UTF8, nullptr);
+}
+
+FILE *host_fopen(const std::string &path, const char *mode) { return _wfopen(wide(path).c_str(), wide(mode).c_str()); }
+
+// main's argv is in the ANSI code page, which cannot hold every name.
+void host_utf8_arguments(int *argc, char ***argv) {
+  static std::vector<std::string> texts;
+  static std::vector<char *> pointers;
+  int n = 0;
+  wchar_t **args = CommandLineToArgvW(GetCommandLineW(), &n);
+  if (!args) return;
+  for (int i = 0; i < n; ++i) texts.push_back(narrow(args[i], CP_UTF8, nullptr));
+  LocalFree(args);
+  for (std::string &t : texts) pointers.push_back(t.data());
+  pointers.push_back(nullptr);
+  *argc = n;
+  *argv = pointers.data();
+  SetConsoleOutputCP(CP_UTF8);
 }

@@ -6,6 +6,7 @@
 #include "progress.h"
 #include <cerrno>
 #include <cstring>
+#include "host.h"
 #include <ctime>
 #include "archive/archive.h"
 #include "lzh/lzh.h"
@@ -13,6 +14,7 @@
 #include "runner.h"
 #include "startup/startup.h"
 #include "stub_layout.h"
+#include "windows_names.h"
 
 namespace {
 
@@ -22,6 +24,8 @@ const char *method_name(const BYTE *header) {
   name[5] = 0;
   return name;
 }
+
+std::string utf8_path() { return name_to_utf8(ctx->member_path, archive_code_page); }
 
 enum class Walk { list, test, wrap, count };
 bool verbose;  // --list -v: ratio, time and attributes too
@@ -57,11 +61,11 @@ int walk(Walk mode, std::string *problem) {
     BYTE method = h[HDR_METHOD_LETTER];
     integrity_sum ^= read_u16(h + HDR_FILE_CRC);
     if (mode == Walk::wrap && h[HDR_LEVEL] != 2) {
-      *problem = std::string(ctx->member_path) + ": header level " + std::to_string(h[HDR_LEVEL]) + ", not 2";
+      *problem = utf8_path() + ": header level " + std::to_string(h[HDR_LEVEL]) + ", not 2";
       return 1;
     }
     if (mode == Walk::wrap && climbs(ctx->member_path)) {
-      *problem = std::string(ctx->member_path) + ": a \"..\" step would leave the destination";
+      *problem = utf8_path() + ": a \"..\" step would leave the destination";
       return 1;
     }
     bool ok = true;
@@ -82,7 +86,7 @@ int walk(Walk mode, std::string *problem) {
     }
     if (!seek_archive(end)) return 1;
     if (mode == Walk::wrap && !ok) {
-      *problem = std::string(ctx->member_path) + ": CRC ERROR";
+      *problem = utf8_path() + ": CRC ERROR";
       return 1;
     }
     if (mode == Walk::list || mode == Walk::test) progress_hold(live, true);
@@ -97,10 +101,10 @@ int walk(Walk mode, std::string *problem) {
         if (ctx->member_attribute & (bit == 3 ? 0x20 : 1 << bit)) attributes[bit] = letters[bit];
       printf("%s %10u %10u %5.1f%% %s %s %04X %s%s\n", method_name(h), original, packed,
              original ? 100.0 * packed / original : 0.0, stamp, attributes, read_u16(h + HDR_FILE_CRC),
-             ctx->member_path, mode == Walk::test ? (ok ? "  OK" : "  CRC ERROR") : "");
+             utf8_path().c_str(), mode == Walk::test ? (ok ? "  OK" : "  CRC ERROR") : "");
     } else if (mode == Walk::list || mode == Walk::test) {
       printf("%s %10u %10u %04X %s%s\n", method_name(h), (unsigned)read_u32(h + HDR_UNCOMPRESSED),
-             (unsigned)read_u32(h + HDR_COMPRESSED), read_u16(h + HDR_FILE_CRC), ctx->member_path,
+             (unsigned)read_u32(h + HDR_COMPRESSED), read_u16(h + HDR_FILE_CRC), utf8_path().c_str(),
              mode == Walk::test ? (ok ? "  OK" : "  CRC ERROR") : "");
     }
     if (mode == Walk::list || mode == Walk::test) fflush(stdout), progress_hold(live, false);
@@ -117,6 +121,7 @@ int walk_archive(const char *path, Walk mode, uint16_t *sum_out, std::string *er
   if (!locate_archive(path, &offset, &flags, error)) return 2;
   if (!looks_like_archive(path, offset + (flags & FLAG_INTEGRITY_SUM ? 2 : 0), error)) return 1;
   runner::reset(path);
+  runner::use_code_page(archive_code_page);
   if (mode == Walk::wrap || mode == Walk::count)  // the caller says what went wrong
     runner::answer_boxes([](const std::string &, UINT style) { return (style & 0xF) == MB_OK ? IDOK : IDYES; });
   counted_bytes = 0;
@@ -153,10 +158,12 @@ int walk_archive(const char *path, Walk mode, uint16_t *sum_out, std::string *er
 
 }  // namespace
 
+unsigned names_code_page = 1252, archive_code_page = 1252;
+
 // The archive offset: from the header block of a self-extractor, 0 for a
 // plain archive.
 bool locate_archive(const char *path, uint32_t *offset, uint8_t *flags, std::string *error) {
-  FILE *f = fopen(path, "rb");
+  FILE *f = host_fopen(path, "rb");
   if (!f) {
     *error = std::string("cannot open ") + path + ": " + strerror(errno);
     return false;
@@ -168,6 +175,7 @@ bool locate_archive(const char *path, uint32_t *offset, uint8_t *flags, std::str
   fclose(f);
   *offset = 0;
   *flags = 0;
+  archive_code_page = names_code_page;
   if (n >= 2 && head[0] == 'M' && head[1] == 'Z') {
     if (n < sizeof(head)) {
       *error = "file too short for a self-extractor";
@@ -175,6 +183,7 @@ bool locate_archive(const char *path, uint32_t *offset, uint8_t *flags, std::str
     }
     *offset = read_u32(head + 512);
     *flags = head[512 + 601];
+    if (unsigned marked = marked_code_page(head)) archive_code_page = marked;
     if (*offset == 0 || (long)*offset > size) {
       *error = "no archive in this self-extractor";
       return false;
@@ -186,7 +195,7 @@ bool locate_archive(const char *path, uint32_t *offset, uint8_t *flags, std::str
 // An archive starts with its end mark or a header naming a method
 // ("-lh5-"); anything else, an empty file too, is not one.
 bool looks_like_archive(const char *path, uint32_t offset, std::string *error) {
-  FILE *f = fopen(path, "rb");
+  FILE *f = host_fopen(path, "rb");
   uint8_t head[7] = {};
   size_t n = f && fseek(f, offset, SEEK_SET) == 0 ? fread(head, 1, sizeof head, f) : 0;
   if (f) fclose(f);
@@ -196,10 +205,11 @@ bool looks_like_archive(const char *path, uint32_t offset, std::string *error) {
 }
 
 // --list -v of a self-extractor: what its header block sets, and the code
-// page mksfx notes in its identification text ("mksfx" alone: 1252).
+// page mksfx notes in its identification text (before the mark, "mksfx"
+// alone meant 1252).
 void print_block_settings(const char *path, uint32_t offset, uint8_t flags) {
   uint8_t head[HEADER_BLOCK_FILE_OFFSET + HEADER_BLOCK_BYTES] = {}, sum[2] = {};
-  FILE *f = fopen(path, "rb");
+  FILE *f = host_fopen(path, "rb");
   if (!f) return;
   size_t n = fread(head, 1, sizeof head, f);
   bool summed = (flags & FLAG_INTEGRITY_SUM) && fseek(f, offset, SEEK_SET) == 0 && fread(sum, 1, 2, f) == 2;
@@ -216,7 +226,8 @@ void print_block_settings(const char *path, uint32_t offset, uint8_t flags) {
     if (flags & 1 << bit) set += std::string(set.empty() ? "" : " ") + names[bit];
   if (block[602]) set += std::string(set.empty() ? "" : " ") + "restore-attributes";
   std::string id = text(BUILDER_ID_OFFSET, BUILDER_ID_SIZE);
-  std::string codepage = id == "mksfx" ? "1252" : id.rfind("mksfx cp", 0) == 0 ? id.substr(8) : "not recorded";
+  unsigned marked = marked_code_page(head);
+  std::string codepage = marked ? std::to_string(marked) : id == "mksfx" ? "1252" : "not recorded";
   printf("title: \"%s\"\ncaption: \"%s\"\ndefault folder: \"%s\"\ncommand: \"%s\"\nflags: %s\ncode page: %s\n",
          text(HEADER_BLOCK_FILE_OFFSET + 4, 41).c_str(), text(HEADER_BLOCK_FILE_OFFSET + 45, 41).c_str(),
          text(HEADER_BLOCK_FILE_OFFSET + 86, 256).c_str(), text(HEADER_BLOCK_FILE_OFFSET + 342, 259).c_str(),

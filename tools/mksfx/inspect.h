@@ -1,6 +1,10 @@
 #pragma once
 #include <string>
 #include <cstdint>
+// The code page of names: a self-extractor's mark, or names_code_page
+// (--codepage) for a plain archive or an unmarked self-extractor; set by
+// locate_archive.
+extern unsigned names_code_page, archive_code_page;
 // Where the archive starts: behind a self-extractor's header block, or at 0.
 bool locate_archive(const char *path, uint32_t *offset, uint8_t *flags, std::string *error);
 // Lists (test false) or tests every member; 0 only when every member checks.

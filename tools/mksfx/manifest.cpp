@@ -5,6 +5,7 @@
 #include "manifest.h"
 #include <cstdio>
 #include <cstring>
+#include "host.h"
 #include "startup/startup.h"
 
 namespace {
@@ -65,7 +66,7 @@ bool find_manifest(const std::vector<uint8_t> &b, size_t *begin, size_t *end) {
 // when the header block names none.
 std::string script_install_dir(const std::string &script_path) {
   std::string text;
-  if (FILE *f = fopen(script_path.c_str(), "rb")) {
+  if (FILE *f = host_fopen(script_path, "rb")) {
     char buffer[4096];
     text.assign(buffer, fread(buffer, 1, sizeof buffer - 1, f));  // the stub reads at most 4,095 bytes
     fclose(f);

@@ -21,6 +21,8 @@
 #include "manifest.h"
 #include "progress.h"
 #include "stub_layout.h"
+#include "windows_names.h"
+#include "wrap.h"
 
 namespace {
 
@@ -36,7 +38,8 @@ const char USAGE[] =
     "in it, empty directories included; \".\" packs a directory's contents. Pipes,\n"
     "devices, dangling links, links back to a folder being packed and the output file\n"
     "an earlier run left in the tree are left out. Two inputs that would extract to\n"
-    "one path on Windows (names that differ only in case) are refused.\n"
+    "one path on Windows (names that differ only in case, trailing dots or what\n"
+    "the stub cleans) are refused.\n"
     "Every long option also takes its value as --option=VALUE; \"--\" ends the options.\n"
     "\n"
     "  -o, --output FILE       the file to write (required when packing); \"-\" is\n"
@@ -63,10 +66,12 @@ const char USAGE[] =
     "  --script FILE           settings script (member \"$\")\n"
     "  --elevation LEVEL       invoker, highest, admin or auto (default): what Windows Vista\n"
     "                          and later ask for; auto: highest for a system directory\n"
-    "  --codepage 1252|932     code page of stored names and texts (default 1252)\n"
+    "  --codepage 1252|932     code page of stored names and texts (default 1252); with\n"
+    "                          --list, --test, --extract: of a plain archive's names\n"
     "  --time SECONDS          store this time (seconds since 1970) for every member;\n"
     "                          otherwise SOURCE_DATE_EPOCH, when set, caps every time\n"
-    "  --from-archive FILE     put this level-2 archive behind the stub unchanged, once\n"
+    "  --from-archive FILE     put this archive (or a self-extractor's, its settings kept)\n"
+    "                          behind the stub, level-0 and -1 headers made level 2, once\n"
     "                          the stub's own code has read and checked every member\n"
     "  --list [-v] FILE        list the members of a self-extractor or archive; -v adds the\n"
     "                          ratio, the time (UTC), the attributes and the settings\n"
@@ -88,7 +93,7 @@ struct Options {
   std::string from, from_archive;  // -C DIR, --from-archive FILE
   std::vector<std::string> excludes;  // shell patterns
   Overwrite overwrite = Overwrite::ask;
-  std::string output, stub, method = "lh7", codepage = "1252", message, script;
+  std::string output, stub, method = "lh7", codepage, message, script;  // codepage "": not given
   bool archive_only = false, best = false;
   bool progress = false, quiet = false, verbose = false;
   HeaderBlockFields block;
@@ -125,7 +130,7 @@ FileFacts facts_of(const std::string &path) {
 }
 
 std::vector<uint8_t> read_whole(const std::string &path) {
-  FILE *f = fopen(path.c_str(), "rb");
+  FILE *f = host_fopen(path, "rb");
   if (!f) fail(path + ": " + strerror(errno));
   std::vector<uint8_t> data;
   long expected = fseek(f, 0, SEEK_END) == 0 ? ftell(f) : -1;  // a hint: the file may change
@@ -162,7 +167,8 @@ void add_input(const std::string &source, const std::string &name, const FileFac
   Input in;
   in.source = source;
   in.member.directory = st.directory;
-  in.member.path = to_codepage(name, o.codepage, source) + (in.member.directory ? "/" : "");
+  if (!name_in_codepage(name, (unsigned)std::stoul(o.codepage), &in.member.path)) return;  // reported after the walk
+  in.member.path += in.member.directory ? "/" : "";
   // A name the stub reads as a drive or a root would put the file outside the
   // destination by accident; a directory macro is how an installer asks for
   // that, so it only gets a note, once, for the folder or file that starts it.
@@ -328,40 +334,27 @@ std::string stored_name(const std::string &arg, std::vector<std::string> *noted)
   return name;
 }
 
-// Windows compares names without regard to case and takes '/' for '\\', and
-// the stub writes '_' for each byte a Windows name cannot hold: two members
-// that compare equal so would be one file there.
-std::string windows_key(const std::string &path, const std::string &codepage) {
-  std::string key;
-  for (size_t i = 0; i < path.size(); ++i) {
-    unsigned char c = (unsigned char)path[i];
-    if (codepage == "932" && ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) && i + 1 < path.size()) {
-      key += path.substr(i++, 2);  // a double-byte pair stays as it is
-      continue;
-    }
-    if (c && strchr("\"*:<>?|", c)) c = '_';
-    key += c == '\\' ? '/' : (char)(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  }
-  while (!key.empty() && key.back() == '/') key.pop_back();
-  return key;
-}
-
-void refuse_duplicates(const std::vector<Input> &inputs, const std::string &codepage) {
+void refuse_duplicates(const std::vector<Input> &inputs, const Options &o) {
+  if (std::string unfit = unfit_names_report((unsigned)std::stoul(o.codepage)); !unfit.empty()) fail(unfit);
   std::map<std::string, const Input *> seen;
   for (const Input &in : inputs) {
-    auto [at, fresh] = seen.emplace(windows_key(in.member.path, codepage), &in);
+    note_windows_name(in.member.path, (unsigned)std::stoul(o.codepage), o.block.default_dir);
+    auto [at, fresh] = seen.emplace(windows_key(in.member.path, (unsigned)std::stoul(o.codepage)), &in);
     if (!fresh)
-      fail(at->second->source + " and " + in.source + " would both extract to " + in.member.path);
+      fail(at->second->source + " and " + in.source + " would both extract to " +
+           name_to_utf8(in.member.path, (unsigned)std::stoul(o.codepage)));
   }
 }
 
-// An archive someone already has, unchanged, after the stub's own code has
-// read every member of it.
-std::vector<uint8_t> existing_archive(const Options &o, uint16_t *sum) {
+// An archive someone already has, after the stub's own code has read every
+// member of it: a self-extractor's with its settings, old headers made level 2.
+std::vector<uint8_t> existing_archive(const Options &o, uint16_t *sum, HeaderBlockFields *block) {
+  TakenArchive taken;
   std::string error;
-  if (check_for_wrapping(o.from_archive.c_str(), sum, &error) != 0)
-    fail(o.from_archive + ": " + (error.empty() ? "not an archive the stub can extract" : error));
-  return read_whole(o.from_archive);
+  if (!wrap_archive(o.from_archive, (unsigned)std::stoul(o.codepage), &taken, sum, &error))
+    fail(o.from_archive + ": " + error);
+  *block = kept_settings(o.block, taken);
+  return std::move(taken.archive);
 }
 
 struct Summary {
@@ -390,7 +383,7 @@ Pieces build(const Options &o, Summary *summary) {
     Folders walk{{st.volume, st.file_id}};
     if (st.directory) collect(source, name.empty() ? "" : name + "/", o, &inputs, &walk);
   }
-  refuse_duplicates(inputs, o.codepage);
+  refuse_duplicates(inputs, o);
   char letter = o.method[2];
   Pieces out(1);  // out[0]: the stub, filled in last
   uint16_t sum = 0;
@@ -400,7 +393,8 @@ Pieces build(const Options &o, Summary *summary) {
     out.push_back(std::move(member.bytes));
     sum ^= member.crc;
   };
-  if (!o.from_archive.empty()) append({existing_archive(o, &sum), 0, ""});  // with its own sum
+  HeaderBlockFields block = o.block;
+  if (!o.from_archive.empty()) append({existing_archive(o, &sum, &block), 0, ""});  // with its own sum
   if (!o.message.empty()) append(special_member(o.message, "!", 1023, o, letter));
   if (!o.script.empty()) append(special_member(o.script, "$", 4095, o, letter));
   Progress progress;
@@ -421,15 +415,13 @@ Pieces build(const Options &o, Summary *summary) {
     if (stub.size() < PE_HEADER_OFFSET + 4 || stub[0] != 'M' || stub[1] != 'Z' ||
         (stub[60] | stub[61] << 8) != (int)PE_HEADER_OFFSET)
       fail(o.stub + ": not a self-extractor stub");
-    HeaderBlockFields block = o.block;
     block.archive_offset = (uint32_t)stub.size();
     std::vector<uint8_t> bytes;
     std::string error;
     if (!header_block_bytes(block, &bytes, &error)) fail(error);
     if (!set_elevation(&stub, o.elevation, block.default_dir, o.script, &error)) fail(o.stub + ": " + error);
     std::copy(bytes.begin(), bytes.end(), stub.begin() + HEADER_BLOCK_FILE_OFFSET);
-    // Who made it, and in which code page when not 1252, for --list -v.
-    std::string id = o.codepage == "1252" ? "mksfx" : "mksfx cp" + o.codepage;
+    std::string id = builder_mark((unsigned)std::stoul(o.codepage));  // --list and --extract read names by it
     std::copy(id.begin(), id.end(), stub.begin() + BUILDER_ID_OFFSET);
     if (block.flags & BLOCK_INTEGRITY_SUM) stub.push_back((uint8_t)sum), stub.push_back((uint8_t)(sum >> 8));
     // The stub takes its own size from a 32-bit seek to its end.
@@ -589,6 +581,8 @@ Options parse(int argc, char **argv) {
       usage_error(spelled(id) + (o.mode != Mode::pack ? " does not go with " + spelled(mode_option)
                                  : id == 'v' ? " goes with --list or --test" : " goes with --extract"));
   o.progress = !o.quiet && stderr_is_terminal();
+  if (o.codepage.empty()) o.codepage = std::to_string(wrapped_code_page(o.from_archive));
+  if (o.codepage != "1252" && o.codepage != "932") usage_error("unsupported code page " + o.codepage);
   if (o.mode != Mode::pack) {
     if (o.archive.empty() && operands.size() == 1) o.archive = operands[0];
     else if (!operands.empty()) usage_error(spelled(mode_option) + " takes one FILE");
@@ -597,7 +591,6 @@ Options parse(int argc, char **argv) {
   }
   if (o.method != "lh0" && o.method != "lh5" && o.method != "lh6" && o.method != "lh7")
     usage_error("unknown method " + o.method + " (lh0, lh5, lh6 or lh7)");
-  if (o.codepage != "1252" && o.codepage != "932") usage_error("unsupported code page " + o.codepage);
   if (o.output.empty()) usage_error("no output file (-o)");
   std::string missing;
   if (o.output != "-") o.previous_output = host_stat(o.output, &missing);
@@ -618,7 +611,9 @@ Options parse(int argc, char **argv) {
 
 int main(int argc, char **argv) {
   try {
+    host_utf8_arguments(&argc, &argv);
     Options o = parse(argc, argv);
+    names_code_page = (unsigned)std::stoul(o.codepage);
     auto start = std::chrono::steady_clock::now();
     auto seconds = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
     if (o.mode != Mode::pack) {

@@ -25,6 +25,9 @@ void confine(const std::string &root);
 void answer_boxes(const Answerer &answerer);
 // Runs body; the status it gave ExitProcess, or -1 when it returned.
 int run(const std::function<void()> &body);
+// Names are in this code page for the stub's code until the next reset
+// (lead bytes, case), and the host's names below the confined root in UTF-8.
+void use_code_page(unsigned codepage);
 const std::string &last_box_text();      // "" when the run showed none
 std::atomic<uint64_t> *written_bytes();  // by WriteFile, ever
 

@@ -38,10 +38,16 @@ void set_search_path(const std::vector<std::string> &dirs) { state().search_path
 
 std::string host_path(const char *path) {
   std::string p(path ? path : "");
-  for (char &c : p)
-    if (c == '\\') c = '/';
+  for (size_t i = 0; i < p.size(); ++i) {  // a trail byte 0x5C of a double-byte character is no separator
+    if (IsDBCSLeadByte((BYTE)p[i])) ++i;
+    else if (p[i] == '\\') p[i] = '/';
+  }
   if (p.size() >= 2 && p[1] == ':') p = state().drive_root + "/" + p[0] + (p.size() > 2 && p[2] != '/' ? "/" : "") + p.substr(2);
-  return p;
+  return state().name_translator ? state().name_translator(p) : p;
+}
+
+void set_name_translator(const std::function<std::string(const std::string &)> &translator) {
+  state().name_translator = translator;
 }
 
 DWORD extra_attributes(const std::string &path) {

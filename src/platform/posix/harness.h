@@ -57,6 +57,8 @@ void set_code_page(int code_page);  // 1252 or 932
 // Files
 void set_drive_root(const std::string &dir);  // "X:\..." lands in dir/X/...
 std::string host_path(const char *path);
+// Turns each host path (after the drive mapping) into the one used; unset by reset.
+void set_name_translator(const std::function<std::string(const std::string &)> &translator);
 void set_windows_directory(const std::string &dir);
 void set_system_directory(const std::string &dir);
 void set_max_component_length(DWORD length);  // 0: the volume cannot be asked

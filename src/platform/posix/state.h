@@ -75,6 +75,7 @@ struct State {
   int icons_drawn = 0;
   bool user_gave_up = false;
   std::function<bool(const std::string &)> write_guard;
+  std::function<std::string(const std::string &)> name_translator;
   std::function<int(const std::string &, UINT)> box_answerer;
   std::vector<UINT> send_timeouts;
   std::deque<MSG> queue;
