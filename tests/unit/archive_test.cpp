@@ -2,6 +2,7 @@
 // the member loop on real archives, the overwrite decision, every archive
 // error, and failures injected into the platform calls.
 #include "support.h"
+#include <algorithm>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -61,6 +62,69 @@ TEST_F(ArchiveTest, CrcMismatchDeletesTheFileStopsAndSkipsTheCommand) {
   EXPECT_EQ(posix::broadcasts().size(), 1u);  // the post-install step still ran
 }
 
+// The command starts in the destination, its program apart from its
+// parameters (a quoted program may hold spaces); the script's command wins,
+// and a comma between quotes stays in its field.
+TEST_F(ArchiveTest, TheCommandStartsInTheDestination) {
+  const struct {
+    std::string command, script, program, parameters;
+  } rows[] = {{"setup.exe /quiet  x", "", "setup.exe", "/quiet  x"},
+              {" \"My Setup.exe\"\t-a", "", "My Setup.exe", "-a"},
+              {"run.exe", "", "run.exe", ""},
+              {"ignored.exe", "$Command=go.exe \"a,b\",c", "go.exe", "a,b"}};
+  std::string windows_dest = dest;  // the destination as the program holds it
+  std::replace(windows_dest.begin(), windows_dest.end(), '/', '\\');
+  for (const auto &r : rows) {
+    HeaderBlockFields block;
+    block.run_command = r.command;
+    write_sfx({file_member("$", r.script), file_member("a.txt", "x")}, block);
+    fresh();
+    EXPECT_EQ(extract(), 1);
+    ASSERT_EQ(posix::shell_executes().size(), 1u);
+    const posix::ShellExecuteRecord &e = posix::shell_executes()[0];
+    EXPECT_EQ(std::vector<std::string>({e.verb, e.file, e.parameters, e.directory}),
+              std::vector<std::string>({"", r.program, r.parameters, windows_dest}));
+  }
+}
+
+// Every method the README names passes the header check and extracts
+// (-lh4- is laid out as -lh5-); the letters beside them are foreign.
+TEST_F(ArchiveTest, EveryMethodPassesTheHeaderCheck) {
+  const std::string text = "every method, every method, every method\n";
+  std::vector<uint8_t> archive = member_data({"sub", {}, 'd'});
+  for (char m : {'0', '4', '5', '6', '7'}) {
+    std::vector<uint8_t> b = member_data(file_member(std::string("sub/") + m, text, m == '4' ? '5' : m));
+    b[5] = (uint8_t)m;
+    set_header_crc(b);
+    archive.insert(archive.end(), b.begin(), b.end());
+  }
+  put16(archive, 0);
+  write_sfx(archive);
+  EXPECT_EQ(extract(), 1);
+  EXPECT_EQ(box_texts(), std::vector<std::string>{});
+  for (char m : {'0', '4', '5', '6', '7'}) EXPECT_EQ(read_text(dest + "/sub/" + m), text) << m;
+}
+
+// A read-only file the user agreed to replace (asked, or overwrite-all) is
+// made writable first when attributes are restored; otherwise "Open ERROR".
+TEST_F(ArchiveTest, AReadOnlyFileIsReplacedUnderAttributeRestoring) {
+  for (int row = 0; row < 4; ++row) {
+    HeaderBlockFields block;
+    block.restore_attributes = row < 2 ? '/' : 0;
+    block.flags = BLOCK_KEEP_NEWER_OFF | (row % 2 ? BLOCK_OVERWRITE_ALL : 0);
+    write_sfx({file_member("a.txt", "new")}, block);
+    fresh();
+    std::filesystem::create_directories(dest);
+    write_text(dest + "/a.txt", "old");
+    chmod((dest + "/a.txt").c_str(), 0444);
+    posix::queue_answer(IDYES);
+    EXPECT_EQ(extract(), 1);
+    EXPECT_EQ(read_text(dest + "/a.txt"), row < 2 ? "new" : "old") << row;
+    EXPECT_EQ(posix::message_boxes().size(), (row % 2 ? 0u : 1u) + (row >= 2)) << row;  // the question, the error
+    if (row >= 2) { EXPECT_EQ(last_box_text(), "\"" + dest + "/a.txt\" Open ERROR"); }
+  }
+}
+
 // The scan refuses a damaged or foreign header, a member of 4 GiB or more, a
 // stored member whose two sizes differ, and a member or archive that would
 // run past the end of the file, before anything is written.
@@ -87,7 +151,8 @@ TEST_F(ArchiveTest, ScanErrorsStopTheRunWithOneMessage) {
     uint32_t offset;
     const char *message;
   } rows[] = {
-      {level, 0, "Bad header"}, {raw_archive({{"", "a.txt", '1', ""}}), 0, "Bad header"}, {lz5, 0, "Bad header"},
+      {level, 0, "Bad header"}, {raw_archive({{"", "a.txt", '3', ""}}), 0, "Bad header"}, {lz5, 0, "Bad header"},
+      {raw_archive({{"", "a.txt", '8', ""}}), 0, "Bad header"},
       {raw_archive({no_crc}), 0, "Bad header"}, {outside, 0, "Bad header"}, {too_short, 0, "Bad header"},
       {raw_archive({past}), 0, "Bad header"}, {raw_archive({{"", "first.txt", '0', "x"}, huge}), 0, "Bad header"},
       {raw_archive({slack}), 0, "Bad header"},

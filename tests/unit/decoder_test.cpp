@@ -156,6 +156,32 @@ TEST_F(DecoderTest, TruncatedDataGivesReadErrorAndDeletesOutput) {
   EXPECT_FALSE(exists(output));
 }
 
+// The encoder's code lengths for any frequencies: 1 to 16 bits for every used
+// symbol and a complete code (Kraft sum exactly 1), the only kind the table
+// builder takes; a lone used symbol gets none (the single-symbol form).
+// Fibonacci weights make the deepest trees; tests/fuzz/fuzz_limiter.cpp
+// tries any others.
+TEST(CodeLengthLimiter, AnyFrequenciesGiveACompleteCodeOfOneToSixteenBits) {
+  std::vector<std::vector<uint32_t>> rows = {{}, {0, 7, 0}, {1, 1}, std::vector<uint32_t>(510, 1)};
+  std::vector<uint32_t> fibonacci = {1, 1}, huge(510, 1);
+  while (fibonacci.size() < 47) fibonacci.push_back(fibonacci.end()[-1] + fibonacci.end()[-2]);
+  huge[300] = 0xFFFFFFFF;  // one huge, many tiny
+  rows.push_back(fibonacci), rows.push_back(huge);
+  fibonacci.resize(510, 0);  // the same among unused symbols
+  rows.push_back(fibonacci);
+  for (const auto &freq : rows) {
+    std::vector<uint8_t> lengths = huffman_lengths(freq, MAX_CODE_LENGTH);
+    size_t used = (size_t)std::count_if(freq.begin(), freq.end(), [](uint32_t f) { return f != 0; });
+    uint64_t kraft = 0;
+    ASSERT_EQ(lengths.size(), freq.size());
+    for (size_t s = 0; s < freq.size(); ++s) {
+      EXPECT_TRUE(freq[s] && used > 1 ? lengths[s] >= 1 && lengths[s] <= 16 : lengths[s] == 0) << s;
+      kraft += lengths[s] ? 1u << (16 - lengths[s]) : 0;
+    }
+    EXPECT_EQ(kraft, used > 1 ? 1u << 16 : 0u) << freq.size() << " symbols, " << used << " used";
+  }
+}
+
 TEST(Progress, PercentagesRoundDownAndAnEmptyTotalIsDone) {
   const DWORD rows[][3] = {{999, 1000, 99}, {1000, 1000, 100}, {149, 150, 100}, {0, 50, 100},
                            {100, 250, 50},  {65536, 150000, 43}, {5, 0, 0},  {0xFFFFFFFFu, 200, 100}};
