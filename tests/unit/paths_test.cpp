@@ -101,27 +101,20 @@ TEST_F(PathsTest, ComposesRelativeRootedAndAbsolutePaths) {
   for (const auto &r : rows) EXPECT_EQ(compose(r[0], r[1]), r[2]) << r[0] << " + " << r[1];
 }
 
-TEST_F(PathsTest, ShortNameCleaning) {
-  const std::pair<const char *, const char *> cases[] = {
-      {"readme.first.txt", "readme_f.txt"}, {"longfilename.html", "longfile.htm"},
-      {"Program Files", "Program_"},        {"a+b.c", "a_b.c"},
-      {"abc.", "abc."},                     {".profile", ".pro"},
-      {"..", "_."},                         {".", "."},
-  };
-  for (const auto &c : cases) EXPECT_EQ(clean(c.first, false), c.second) << c.first;
-  EXPECT_EQ(clean("C:/Program Files/App/sub/f.txt", false), "C:/Program_/App/sub/f.txt");
-  EXPECT_EQ(clean("a//b/", false), "a//b/");
-}
-
-TEST_F(PathsTest, LongNameCleaning) {
-  EXPECT_EQ(clean("x/a:b?.txt", true), "x/a_b_.txt");
-  // Parent steps never climb, in either mode; one dot stays.
-  for (bool long_mode : {true, false}) {
-    EXPECT_EQ(clean("../a/../../b", long_mode), "_./a/_./_./b");
-    EXPECT_EQ(clean("./.. /x", long_mode), long_mode ? "./_. /x" : "./_._/x");
-  }
-  EXPECT_EQ(clean("a b+c;d=[e]", true), "a b+c;d=[e]");
-  EXPECT_EQ(clean(std::string(300, 'x') + "/y", true), std::string(255, 'x') + "/y");
+// 8.3 names (0) and long names (1); parent steps never climb, in either
+// mode, and one dot stays.
+TEST_F(PathsTest, NameCleaningInBothModes) {
+  const struct {
+    bool long_mode;
+    std::string path, cleaned;
+  } rows[] = {
+      {0, "readme.first.txt", "readme_f.txt"}, {0, "longfilename.html", "longfile.htm"}, {0, "a+b.c", "a_b.c"},
+      {0, "abc.", "abc."}, {0, ".profile", ".pro"}, {0, "..", "_."}, {0, ".", "."}, {0, "a//b/", "a//b/"},
+      {0, "C:/Program Files/App/sub/f.txt", "C:/Program_/App/sub/f.txt"}, {1, "x/a:b?.txt", "x/a_b_.txt"},
+      {0, "../a/../../b", "_./a/_./_./b"}, {1, "../a/../../b", "_./a/_./_./b"}, {0, "./.. /x", "./_._/x"},
+      {1, "./.. /x", "./_. /x"}, {1, "a b+c;d=[e]", "a b+c;d=[e]"},
+      {1, std::string(300, 'x') + "/y", std::string(255, 'x') + "/y"}};
+  for (const auto &r : rows) EXPECT_EQ(clean(r.path, r.long_mode), r.cleaned) << r.path;
 }
 
 // A trail byte 0x5C is no separator, and a character is never cut in half.
