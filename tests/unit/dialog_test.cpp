@@ -15,7 +15,7 @@ TEST_F(DialogTest, TheScriptSetsEachBoxAndAutoStartLocksThem) {
   const std::pair<std::string, std::string> rows[] = {
       {"", "&Start Menu do|Set Cl&ass do|eeee"},
       {"$GroupTitle=Programs,0\n$ClassTitle=\"Register, now\",1", "Programs eo|Register, now ex|eeee"},
-      {"$GroupTitle=G,1\n$ClassTitle=C,0", "G ex|C eo|eeee"},
+      {"$GroupTitle=G,1", "G ex|Set Cl&ass do|eeee"}, {"$ClassTitle=C,0", "&Start Menu do|C eo|eeee"},
       {"$GroupTitle=G\n$ClassTitle=C\n$Flag=1", "G dx|C dx|dddd"},
       {"$GroupTitle=G\n$ClassTitle=C\n$Flag=8193", "G ex|C ex|eeee"},
   };
