@@ -73,10 +73,19 @@ TEST_F(ArchiveTest, CrcMismatchDeletesTheFileStopsAndSkipsTheCommand) {
   EXPECT_EQ(posix::broadcasts().size(), 1u);  // the post-install step still ran
 }
 
-// The command starts in the destination, its program apart from its
-// parameters (a quoted program may hold spaces); the script's command wins,
-// and a comma between quotes stays in its field.
-TEST_F(ArchiveTest, TheCommandStartsInTheDestination) {
+// Every method the README names passes the header check and extracts (-lh4-
+// is laid out as -lh5-). Then the command starts in the destination, its
+// program apart from its parameters (a quoted program may hold spaces); the
+// script's command wins, and a comma between quotes stays in its field.
+TEST_F(ArchiveTest, EveryMethodExtractsAndTheCommandStartsInTheDestination) {
+  const std::string text = "every method, every method, every method\n";
+  std::vector<uint8_t> methods = member_data({"sub", {}, 'd'});
+  for (char m : {'0', '4', '5', '6', '7'}) {
+    std::vector<uint8_t> b = member_data(file_member(std::string("sub/") + m, text, m == '4' ? '5' : m));
+    b[5] = (uint8_t)m;
+    set_header_crc(b);
+    methods.insert(methods.end(), b.begin(), b.end());
+  }
   const struct {
     std::string command, script, program, parameters;
   } rows[] = {{"setup.exe /quiet  x", "", "setup.exe", "/quiet  x"},
@@ -88,32 +97,19 @@ TEST_F(ArchiveTest, TheCommandStartsInTheDestination) {
   for (const auto &r : rows) {
     HeaderBlockFields block;
     block.run_command = r.command;
-    write_sfx({file_member("$", r.script), file_member("a.txt", "x")}, block);
+    std::vector<uint8_t> archive = member_data(file_member("$", r.script));
+    archive.insert(archive.end(), methods.begin(), methods.end());
+    put16(archive, 0);
+    write_sfx(archive, block);
     fresh();
     EXPECT_EQ(extract(), 1);
+    EXPECT_EQ(box_texts(), std::vector<std::string>{});
+    for (char m : {'0', '4', '5', '6', '7'}) EXPECT_EQ(read_text(dest + "/sub/" + m), text) << m;
     ASSERT_EQ(posix::shell_executes().size(), 1u);
     const posix::ShellExecuteRecord &e = posix::shell_executes()[0];
     EXPECT_EQ(std::vector<std::string>({e.verb, e.file, e.parameters, e.directory}),
               std::vector<std::string>({"", r.program, r.parameters, windows_dest}));
   }
-}
-
-// Every method the README names passes the header check and extracts
-// (-lh4- is laid out as -lh5-); the letters beside them are foreign.
-TEST_F(ArchiveTest, EveryMethodPassesTheHeaderCheck) {
-  const std::string text = "every method, every method, every method\n";
-  std::vector<uint8_t> archive = member_data({"sub", {}, 'd'});
-  for (char m : {'0', '4', '5', '6', '7'}) {
-    std::vector<uint8_t> b = member_data(file_member(std::string("sub/") + m, text, m == '4' ? '5' : m));
-    b[5] = (uint8_t)m;
-    set_header_crc(b);
-    archive.insert(archive.end(), b.begin(), b.end());
-  }
-  put16(archive, 0);
-  write_sfx(archive);
-  EXPECT_EQ(extract(), 1);
-  EXPECT_EQ(box_texts(), std::vector<std::string>{});
-  for (char m : {'0', '4', '5', '6', '7'}) EXPECT_EQ(read_text(dest + "/sub/" + m), text) << m;
 }
 
 // The scan refuses a damaged or foreign header, a member of 4 GiB or more, a
