@@ -227,9 +227,10 @@ TEST_F(ArchiveTest, Win32sShiftsTimesByTz) {
 
 // One stored member "x" with extended headers 0x40 (attribute 0x21) and 0x41
 // (creation, write and access times 1.1, 1.2 and 1.3 billion) that disagree
-// with the fixed fields (0x22, 1,000,000,000); os is patched in. Each time
-// goes to its own file time; the extended headers count only for Windows and
-// MS-DOS, and attributes are set only when the block asks.
+// with the fixed fields (0x22, 1,000,000,000); os is patched in (0: the
+// builder's own member of those times). Each time goes to its own file time;
+// the extended headers count only for Windows and MS-DOS, and attributes are
+// set only when the block asks.
 TEST_F(ArchiveTest, ExtendedTimesAndAttributesOnlyForWindowsAndMsDos) {
   Raw r{"", "x.txt", '0', "x"};
   r.extra = {5, 0, 0x40, 0x21, 0, 27, 0, 0x41};
@@ -240,11 +241,12 @@ TEST_F(ArchiveTest, ExtendedTimesAndAttributesOnlyForWindowsAndMsDos) {
     std::vector<uint64_t> times;  // creation, write, access
     uint32_t attributes;
   } rows[] = {{'W', '/', {11, 12, 13}, 0x21}, {'w', '/', {11, 12, 13}, 0x21}, {'M', '/', {11, 12, 13}, 0x21},
-              {'U', '/', {10, 10, 10}, 0x22}, {'W', 0, {11, 12, 13}, FILE_ATTRIBUTE_NORMAL}};
+              {'U', '/', {10, 10, 10}, 0x22}, {'W', 0, {11, 12, 13}, FILE_ATTRIBUTE_NORMAL}, {0, '/', {11, 12, 13}, 0x21}};
   for (const auto &row : rows) {
     std::vector<uint8_t> b = raw_member(r);
     b[19] = 0x22, b[23] = (uint8_t)row.os;
     set_header_crc(b);
+    if (!row.os) b = member_data({"x.txt", {'x'}, '0', 1000000000, 1100000000, 1200000000, 1300000000, 0x21});
     put16(b, 0);
     HeaderBlockFields block;
     block.restore_attributes = row.restore;
