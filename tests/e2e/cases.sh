@@ -5,9 +5,9 @@
 # 32-bit Wine (emulated here, about a minute a run).
 set -uo pipefail
 source "$(dirname "$0")/../../scripts/wine-env.sh"
-MKSFX=$SFX_ROOT/dist/mksfx
+MKSFX=${SFX_E2E_MKSFX:-$SFX_ROOT/dist/mksfx}  # scripts/mutants hands in its own builds
 BITS=${SFX_E2E_STUB:-64}
-STUB=$SFX_ROOT/dist/sfxstub$BITS.exe
+STUB=${SFX_E2E_STUB_PATH:-$SFX_ROOT/dist/sfxstub$BITS.exe}
 CASE=$1
 NAME=$CASE
 if [ "$BITS" = 32 ]; then

@@ -2,6 +2,7 @@
 // the member loop on real archives, the overwrite decision, every archive
 // error, and failures injected into the platform calls.
 #include "support.h"
+#include <algorithm>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -19,28 +20,42 @@ class ArchiveTest : public SfxTest {
   }
 };
 
-// Keep-newer leaves an existing file as new as the member alone, without
-// asking; an older one is replaced, and overwrite-all asks nothing. On
-// Win32s the header time is shifted by TZ before the comparison.
-TEST_F(ArchiveTest, KeepNewerSkipsAnEqualOrNewerFileWithoutAsking) {
-  HeaderBlockFields block;
-  block.flags = BLOCK_OVERWRITE_ALL;
-  write_sfx({file_member("a.txt", "from archive")}, block);
-  std::filesystem::create_directories(dest);
-  const struct { time_t existing; bool win32s; const char *left; } rows[] = {
-      {1000000000, false, "mine"}, {999999999, false, "from archive"},
-      {-100000000, false, "from archive"},   // 1966: older than any member
-      {1000000000 - 9000, true, "mine"},     // between the header time and its shifted form
-      {1000000000, false, "from archive"}};  // its time unreadable: older (the last row)
+// An existing file: keep-newer leaves one as new as the member alone,
+// without asking (on Win32s against the header time shifted by TZ); an older
+// one is replaced, under overwrite-all without asking. A read-only one the
+// user agreed to replace is made writable first when attributes are restored,
+// and otherwise gives "Open ERROR".
+TEST_F(ArchiveTest, KeepNewerOverwriteAllAndReadOnlyFiles) {
+  const struct {
+    time_t existing;
+    bool win32s, overwrite_all, read_only;
+    char restore;
+    const char *left;
+    size_t boxes;
+  } rows[] = {{1000000000, false, true, false, 0, "mine", 0}, {999999999, false, true, false, 0, "from archive", 0},
+              {-100000000, false, true, false, 0, "from archive", 0},  // 1966: older than any member
+              {1000000000 - 9000, true, true, false, 0, "mine", 0},     // between the header time and its shift
+              {999999999, false, false, false, 0, "from archive", 1},  // asked, Yes
+              {999999999, false, true, true, '/', "from archive", 0}, {999999999, false, false, true, '/', "from archive", 1},
+              {999999999, false, true, true, 0, "mine", 1}, {999999999, false, false, true, 0, "mine", 2},
+              {1000000000, false, true, false, 0, "from archive", 0}};  // its time unreadable: older (the last row)
+  setenv("TZ", "EST5", 1);
   for (const auto &r : rows) {
+    HeaderBlockFields block;
+    block.flags = r.overwrite_all ? BLOCK_OVERWRITE_ALL : 0;
+    block.restore_attributes = r.restore;
+    write_sfx({file_member("a.txt", "from archive")}, block);
+    fresh();
+    std::filesystem::create_directories(dest);
     if (&r == std::end(rows) - 1) posix::fail_call("CreateFileA", posix::call_count("CreateFileA") + 1);
     write_text(dest + "/a.txt", "mine");
     touch(dest + "/a.txt", r.existing);
-    setenv("TZ", "EST5", 1);
+    if (r.read_only) chmod((dest + "/a.txt").c_str(), 0444);
     posix::set_platform_id(r.win32s ? VER_PLATFORM_WIN32s : VER_PLATFORM_WIN32_NT);
+    posix::queue_answer(IDYES);
     EXPECT_EQ(extract(), 1);
-    EXPECT_EQ(read_text(dest + "/a.txt"), r.left) << r.existing;
-    EXPECT_TRUE(posix::message_boxes().empty());
+    EXPECT_EQ(read_text(dest + "/a.txt"), r.left) << r.existing << r.read_only << r.restore;
+    EXPECT_EQ(posix::message_boxes().size(), r.boxes) << r.existing << r.read_only << r.restore;  // question, error
   }
   unsetenv("TZ");
 }
@@ -58,6 +73,45 @@ TEST_F(ArchiveTest, CrcMismatchDeletesTheFileStopsAndSkipsTheCommand) {
   EXPECT_FALSE(exists(dest + "/later.txt"));
   EXPECT_TRUE(posix::shell_executes().empty());
   EXPECT_EQ(posix::broadcasts().size(), 1u);  // the post-install step still ran
+}
+
+// Every method the README names passes the header check and extracts (-lh4-
+// is laid out as -lh5-). Then the command starts in the destination, its
+// program apart from its parameters (a quoted program may hold spaces); the
+// script's command wins, and a comma between quotes stays in its field.
+TEST_F(ArchiveTest, EveryMethodExtractsAndTheCommandStartsInTheDestination) {
+  const std::string text = "every method, every method, every method\n";
+  std::vector<uint8_t> methods = member_data({"sub", {}, 'd'});
+  for (char m : {'0', '4', '5', '6', '7'}) {
+    std::vector<uint8_t> b = member_data(file_member(std::string("sub/") + m, text, m == '4' ? '5' : m));
+    b[5] = (uint8_t)m;
+    set_header_crc(b);
+    methods.insert(methods.end(), b.begin(), b.end());
+  }
+  const struct {
+    std::string command, script, program, parameters;
+  } rows[] = {{"setup.exe /quiet  x", "", "setup.exe", "/quiet  x"},
+              {" \"My Setup.exe\"\t-a", "", "My Setup.exe", "-a"},
+              {"run.exe", "", "run.exe", ""},
+              {"ignored.exe", "$Command=go.exe \"a,b\",c", "go.exe", "a,b"}};
+  std::string windows_dest = dest;  // the destination as the program holds it
+  std::replace(windows_dest.begin(), windows_dest.end(), '/', '\\');
+  for (const auto &r : rows) {
+    HeaderBlockFields block;
+    block.run_command = r.command;
+    std::vector<uint8_t> archive = member_data(file_member("$", r.script));
+    archive.insert(archive.end(), methods.begin(), methods.end());
+    put16(archive, 0);
+    write_sfx(archive, block);
+    fresh();
+    EXPECT_EQ(extract(), 1);
+    EXPECT_EQ(box_texts(), std::vector<std::string>{});
+    for (char m : {'0', '4', '5', '6', '7'}) EXPECT_EQ(read_text(dest + "/sub/" + m), text) << m;
+    ASSERT_EQ(posix::shell_executes().size(), 1u);
+    const posix::ShellExecuteRecord &e = posix::shell_executes()[0];
+    EXPECT_EQ(std::vector<std::string>({e.verb, e.file, e.parameters, e.directory}),
+              std::vector<std::string>({"", r.program, r.parameters, windows_dest}));
+  }
 }
 
 // The scan refuses a damaged or foreign header, a member of 4 GiB or more, a
@@ -82,8 +136,14 @@ TEST_F(ArchiveTest, ScanErrorsStopTheRunWithOneMessage) {
   std::vector<uint8_t> hidden = raw_member({"", "hidden.txt", '0', "hidden"});
   slack.data += std::string(hidden.begin(), hidden.end());  // a whole member in the slack of a stored one
   slack.original = 10;
-  const struct { std::vector<uint8_t> archive; uint32_t offset; const char *message; uint8_t flags = 0; } rows[] = {
-      {level, 0, "Bad header"}, {raw_archive({{"", "a.txt", '1', ""}}), 0, "Bad header"}, {lz5, 0, "Bad header"},
+  const struct {
+    std::vector<uint8_t> archive;
+    uint32_t offset;
+    const char *message;
+    uint8_t flags = 0;
+  } rows[] = {
+      {level, 0, "Bad header"}, {raw_archive({{"", "a.txt", '3', ""}}), 0, "Bad header"}, {lz5, 0, "Bad header"},
+      {raw_archive({{"", "a.txt", '8', ""}}), 0, "Bad header"},
       {raw_archive({no_crc}), 0, "Bad header"}, {outside, 0, "Bad header"}, {too_short, 0, "Bad header"},
       {raw_archive({past}), 0, "Bad header"}, {raw_archive({{"", "first.txt", '0', "x"}, huge}), 0, "Bad header"},
       {raw_archive({slack}), 0, "Bad header"},
@@ -119,20 +179,6 @@ TEST_F(ArchiveTest, NoToTheFirstMessageStillAsksTheSecondPast2GiBAndFails) {
   ASSERT_EQ(box_texts(), (std::vector<std::string>{"First question?", "Second question?"}));
   EXPECT_EQ(posix::message_boxes()[0].style, (UINT)(MB_TASKMODAL | MB_ICONQUESTION | MB_YESNO));
   EXPECT_FALSE(exists(dest));
-}
-
-TEST_F(ArchiveTest, EachExtendedTimeGoesToItsOwnFileTime) {
-  TestMember m = file_member("t.txt", "times");
-  m.creation = 900000000, m.write = 950000000, m.access = 990000000;
-  write_sfx({m});
-  EXPECT_EQ(extract(), 1);
-  struct stat st;
-  ASSERT_EQ(stat((dest + "/t.txt").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mtime, 950000000);
-  EXPECT_EQ(st.st_atime, 990000000);
-  FILETIME created;
-  ASSERT_TRUE(posix::creation_time(dest + "/t.txt", &created));
-  EXPECT_EQ(((uint64_t)created.dwHighDateTime << 32 | created.dwLowDateTime) / 10000000 - 11644473600ull, 900000000u);
 }
 
 // Names are matched whole: "!x" and "$x" are ordinary members. An integrity
@@ -188,30 +234,41 @@ TEST_F(ArchiveTest, Win32sShiftsTimesByTz) {
 }
 
 // One stored member "x" with extended headers 0x40 (attribute 0x21) and 0x41
-// (all three times 1,200,000,000) that disagree with the fixed fields (0x22,
-// 1,000,000,000); os is patched in. The extended headers count only for
-// Windows and MS-DOS, and attributes are set only when the block asks.
+// (creation, write and access times 1.1, 1.2 and 1.3 billion) that disagree
+// with the fixed fields (0x22, 1,000,000,000); os is patched in (0: the
+// builder's own member of those times). Each time goes to its own file time;
+// the extended headers count only for Windows and MS-DOS, and attributes are
+// set only when the block asks.
 TEST_F(ArchiveTest, ExtendedTimesAndAttributesOnlyForWindowsAndMsDos) {
   Raw r{"", "x.txt", '0', "x"};
   r.extra = {5, 0, 0x40, 0x21, 0, 27, 0, 0x41};
   for (int i = 0; i < 3; ++i)
-    for (int k = 0; k < 8; ++k) r.extra.push_back((uint8_t)(file_time_of(1200000000) >> 8 * k));
-  const struct { char os, restore; uint32_t time, attributes; } rows[] = {
-      {'W', '/', 1200000000, 0x21}, {'w', '/', 1200000000, 0x21}, {'M', '/', 1200000000, 0x21},
-      {'U', '/', 1000000000, 0x22}, {'W', 0, 1200000000, FILE_ATTRIBUTE_NORMAL}};
+    for (int k = 0; k < 8; ++k) r.extra.push_back((uint8_t)(file_time_of(1100000000 + 100000000 * i) >> 8 * k));
+  const struct {
+    char os, restore;
+    std::vector<uint64_t> times;  // creation, write, access
+    uint32_t attributes;
+  } rows[] = {{'W', '/', {11, 12, 13}, 0x21}, {'w', '/', {11, 12, 13}, 0x21}, {'M', '/', {11, 12, 13}, 0x21},
+              {'U', '/', {10, 10, 10}, 0x22}, {'W', 0, {11, 12, 13}, FILE_ATTRIBUTE_NORMAL}, {0, '/', {11, 12, 13}, 0x21}};
   for (const auto &row : rows) {
     std::vector<uint8_t> b = raw_member(r);
     b[19] = 0x22, b[23] = (uint8_t)row.os;
     set_header_crc(b);
+    if (!row.os) b = member_data({"x.txt", {'x'}, '0', 1000000000, 1100000000, 1200000000, 1300000000, 0x21});
     put16(b, 0);
     HeaderBlockFields block;
     block.restore_attributes = row.restore;
     write_sfx(b, block);
     fresh();
     ASSERT_EQ(extract(), 1) << row.os;
-    EXPECT_EQ(mtime(dest + "/x.txt"), row.time) << row.os;
+    struct stat st;
+    FILETIME created;
+    ASSERT_EQ(stat((dest + "/x.txt").c_str(), &st), 0);
+    ASSERT_TRUE(posix::creation_time(dest + "/x.txt", &created));
+    uint64_t creation = ((uint64_t)created.dwHighDateTime << 32 | created.dwLowDateTime) / 10000000 - 11644473600ull;
+    EXPECT_EQ(std::vector<uint64_t>({creation / 100000000, (uint64_t)st.st_mtime / 100000000,
+                                     (uint64_t)st.st_atime / 100000000}), row.times) << row.os;
     EXPECT_EQ(GetFileAttributesA((dest + "/x.txt").c_str()), row.attributes) << row.os << (int)row.restore;
-    chmod((dest + "/x.txt").c_str(), 0644);
   }
 }
 

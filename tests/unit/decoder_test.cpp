@@ -1,11 +1,12 @@
 // The bit reader, the decode-table builder and the block decoder, on
 // hand-made streams whose expected output is worked out by hand; and the
 // progress step: the percentage shown, and Cancel seen between writes.
-#include "lzh_encoder.h"
 #include "support.h"
+#include "../fuzz/limiter_property.h"
 #include "archive/archive.h"
 #include "lzh/lzh.h"
 #include "startup/startup.h"
+#include <tuple>
 
 namespace {
 
@@ -76,19 +77,35 @@ BitWriter two_symbol_block(uint16_t block_size, unsigned pos_bits = 4) {
   return w;
 }
 
-// 'A', then the match of length 10 at distance 1. A size that ends inside the match gets
-// exactly its bytes and fails the CRC check, even where the header's CRC is theirs. -lh4-
-// streams are laid out as -lh5- ones (a 4-bit position count), -lh6- and -lh7- with 5 bits.
-TEST_F(DecoderTest, LiteralAndOverlappingMatchAtDistanceOne) {
-  for (const auto &[method, size] : {std::pair<char, uint32_t>{'4', 11}, {'5', 11}, {'6', 5}}) {
-    BitWriter w = two_symbol_block(2, method == '6' ? 5 : 4);
-    w.put(0, 1).put(1, 1);
-    const std::string want(size, 'A');
-    uint16_t crc = crc16((const uint8_t *)want.data(), size);
+// Streams whose output is worked out by hand: 'A', then the match of length
+// 10 at distance 1, where a size that ends inside the match gets exactly its
+// bytes and fails the CRC check even where the header's CRC is theirs (-lh4-
+// streams are laid out as -lh5- ones, with a 4-bit position count field;
+// -lh6- and -lh7- with a 5-bit one); a literal code of every length from 1 to
+// 16 bits ('a' 0, 'b' 10, ... 'o' fourteen ones and a zero, 'p' fifteen ones
+// and a zero, 'q' sixteen ones); a block size of 0, meaning 65,536, after
+// which the next block header comes from zero bits past the end: a
+// single-symbol code for 0.
+TEST_F(DecoderTest, HandMadeStreamsDecodeAsWorkedOut) {
+  BitWriter sixteen, zero;
+  sixteen.put(4, 16);                                            // four symbols
+  sixteen.put(19, 5).put(0, 3).put(0, 3).put(4, 3).put(0, 2);    // code-length code: symbol 2 has 4 bits,
+  for (int t = 3; t <= 18; ++t) sixteen.put(t >= 17 ? 5 : 4, 3);  // 3..16 have 4 bits, 17 and 18 have 5
+  sixteen.put(114, 9).put(0, 4).put(97 - 20, 9);                 // literal lengths up to 'q': 97 zeros,
+  for (int t = 3; t <= 16; ++t) sixteen.put((uint32_t)(t - 2), 4);  // 'a'..'n': 1..14 bits
+  sixteen.put(0b11110, 5).put(0b11111, 5).put(0b11111, 5);       // 'o': 15 bits, 'p' and 'q': 16
+  sixteen.put(0, 4).put(0, 4).put(0, 1).put(0xFFFF, 16).put(0xFFFE, 16).put(0b10, 2);
+  zero.put(0, 16).put(0, 5).put(0, 5).put(0, 9).put('A', 9).put(0, 4).put(0, 4);
+  std::vector<std::tuple<char, BitWriter, uint32_t, std::string>> rows = {
+      {'5', sixteen, 4, "aqpb"}, {'5', zero, 70000, std::string(65536, 'A') + std::string(70000 - 65536, '\0')}};
+  for (const auto &[method, size] : {std::pair<char, uint32_t>{'4', 11}, {'5', 11}, {'6', 5}})
+    rows.push_back({method, two_symbol_block(2, method == '6' ? 5 : 4).put(0, 1).put(1, 1), size, std::string(size, 'A')});
+  for (const auto &[method, w, size, text] : rows) {
+    uint16_t crc = crc16((const uint8_t *)text.data(), text.size());
     DecodeOutcome o = decode(method, w.bytes, size, 0xFFFFFFFF, crc);
     EXPECT_EQ(o.status, -1);
-    EXPECT_EQ(o.text, want) << method;
-    EXPECT_EQ(ctx->running_crc == crc, size == 11) << method;
+    EXPECT_TRUE(o.text == text) << method << ", " << size << " bytes: " << o.text.substr(0, 20);
+    EXPECT_EQ(ctx->running_crc == crc, size != 5) << method << ", " << size << " bytes";  // only the cut match fails
   }
   // Wherever the size ends in real data, here in a run of long matches: its first bytes, exactly.
   std::vector<uint8_t> data = pattern_bytes(100000, 3);
@@ -96,36 +113,6 @@ TEST_F(DecoderTest, LiteralAndOverlappingMatchAtDistanceOne) {
   std::vector<uint8_t> packed = lzh_encode(data.data(), data.size(), *method_params('7'));
   for (uint32_t size = 50990; size < 51000; ++size)
     EXPECT_EQ(decode('7', packed, size).text, std::string(data.begin(), data.begin() + size)) << size;
-}
-
-// A literal code of every length from 1 to 16 bits: 'a' 0, 'b' 10, ... 'o'
-// fourteen ones and a zero, 'p' fifteen ones and a zero, 'q' sixteen ones.
-TEST_F(DecoderTest, SixteenBitCodesDecodeLikeAnyOther) {
-  BitWriter w;
-  w.put(4, 16);                                           // four symbols
-  w.put(19, 5).put(0, 3).put(0, 3).put(4, 3).put(0, 2);   // code-length code: symbol 2 has 4 bits,
-  for (int t = 3; t <= 18; ++t) w.put(t >= 17 ? 5 : 4, 3);  // 3..16 have 4 bits, 17 and 18 have 5
-  w.put(114, 9);                                          // literal lengths up to 'q'
-  w.put(0, 4).put(97 - 20, 9);                            // 97 zero lengths
-  for (int t = 3; t <= 16; ++t) w.put((uint32_t)(t - 2), 4);  // 'a'..'n': 1..14 bits
-  w.put(0b11110, 5).put(0b11111, 5).put(0b11111, 5);      // 'o': 15 bits, 'p' and 'q': 16
-  w.put(0, 4).put(0, 4);                                  // position code: single symbol 0
-  w.put(0, 1).put(0xFFFF, 16).put(0xFFFE, 16).put(0b10, 2);
-  DecodeOutcome o = decode('5', w.bytes, 4);
-  EXPECT_EQ(o.status, -1);
-  EXPECT_EQ(o.text, "aqpb");
-}
-
-TEST_F(DecoderTest, BlockSizeZeroMeans65536AndTheTailReadsAsZeroBits) {
-  BitWriter w;
-  w.put(0, 16).put(0, 5).put(0, 5).put(0, 9).put('A', 9).put(0, 4).put(0, 4);
-  DecodeOutcome o = decode('5', w.bytes, 70000);
-  EXPECT_EQ(o.status, -1);
-  std::string out = o.text;
-  ASSERT_EQ(out.size(), 70000u);
-  EXPECT_EQ(out.substr(0, 65536), std::string(65536, 'A'));
-  // The next block header comes from zero bits: a single-symbol code for 0.
-  EXPECT_EQ(out.substr(65536), std::string(70000 - 65536, '\0'));
 }
 
 // Streams whose tables cannot be used: code-length codes that are over-full
@@ -164,6 +151,19 @@ TEST_F(DecoderTest, TruncatedDataGivesReadErrorAndDeletesOutput) {
   EXPECT_EQ(last_box_text(), "\"" + sfx_path + "\" Read ERROR");
   EXPECT_EQ(ctx->abort_flag, 1);
   EXPECT_FALSE(exists(output));
+}
+
+// The code-length limiter (tests/fuzz/limiter_property.h): Fibonacci weights
+// make the deepest trees; the fuzz target tries any others.
+TEST(CodeLengthLimiter, AnyFrequenciesGiveACompleteCodeOfOneToSixteenBits) {
+  std::vector<std::vector<uint32_t>> rows = {{}, {0, 7, 0}, {1, 1}, std::vector<uint32_t>(510, 1)};
+  std::vector<uint32_t> fibonacci = {1, 1}, huge(510, 1);
+  while (fibonacci.size() < 47) fibonacci.push_back(fibonacci.end()[-1] + fibonacci.end()[-2]);
+  huge[300] = 0xFFFFFFFF;  // one huge, many tiny
+  rows.push_back(fibonacci), rows.push_back(huge);
+  fibonacci.resize(510, 0);  // the same among unused symbols
+  rows.push_back(fibonacci);
+  for (const auto &freq : rows) EXPECT_TRUE(limited_complete_code(freq)) << freq.size() << " symbols";
 }
 
 TEST(Progress, PercentagesRoundDownAndAnEmptyTotalIsDone) {

@@ -7,14 +7,11 @@ namespace {
 
 class DialogTest : public SfxTest {};
 
-// Without title keys both boxes keep their captions, unchecked and disabled;
-// minimized, the dialog paints its icon.
-TEST_F(DialogTest, IdleDialogBoxesAndIcon) {
+// Minimized, the dialog paints its icon.
+TEST_F(DialogTest, MinimizedDialogPaintsItsIcon) {
   write_sfx({file_member("a.txt", "x")});
-  std::vector<posix::Control> seen;
   INT_PTR erase = -1, drag = 0;
   run_with("", {[&](HWND d) {
-             for (int id : {IDC_START_MENU, IDC_SET_CLASS, IDC_DIRECTORY}) seen.push_back(*posix::control(id));
              posix::set_iconic(true);
              erase = main_dialog_proc(d, WM_ERASEBKGND, 0, 0);
              drag = main_dialog_proc(d, WM_QUERYDRAGICON, 0, 0);
@@ -23,11 +20,38 @@ TEST_F(DialogTest, IdleDialogBoxesAndIcon) {
              EXPECT_EQ(main_dialog_proc(d, WM_ERASEBKGND, 0, 0), 0);
              press(d, IDCANCEL);
            }});
-  ASSERT_EQ(seen.size(), 3u);
-  EXPECT_EQ(seen[0].text + seen[1].text, "&Start MenuSet Cl&ass");
-  EXPECT_FALSE(seen[0].enabled || seen[1].enabled || seen[0].check);
-  EXPECT_EQ(seen[2].limit, 255);  // the most install_dir holds
   EXPECT_EQ(std::vector<INT_PTR>({erase, drag != 0, posix::icons_drawn()}), std::vector<INT_PTR>({1, 1, 1}));
+}
+
+// What the two boxes show as the dialog opens: caption, e(nabled) or
+// d(isabled), x (checked) or o; then OK, Cancel, Reference and the directory.
+// Each box takes its own key's second field; a quoted comma stays in the
+// caption. Auto start locks every control unless $Flag has 0x2000.
+TEST_F(DialogTest, TheScriptSetsEachBoxAndAutoStartLocksThem) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"", "&Start Menu do|Set Cl&ass do|eeee"},
+      {"$GroupTitle=Programs,0\n$ClassTitle=\"Register, now\",1", "Programs eo|Register, now ex|eeee"},
+      {"$GroupTitle=G,1", "G ex|Set Cl&ass do|eeee"}, {"$ClassTitle=C,0", "&Start Menu do|C eo|eeee"},
+      {"$GroupTitle=G\n$ClassTitle=C\n$Flag=1", "G dx|C dx|dddd"},
+      {"$GroupTitle=G\n$ClassTitle=C\n$Flag=8193", "G ex|C ex|eeee"},
+  };
+  for (const auto &[script, want] : rows) {
+    write_sfx({file_member("$", script + "\n$InstallDir=" + dest), file_member("a.txt", "x")});
+    fresh();
+    std::string seen;
+    bool locked = want.back() == 'd';
+    EXPECT_EQ(run_with("", {[&](HWND d) {
+                for (int id : {IDC_START_MENU, IDC_SET_CLASS}) {
+                  const posix::Control &c = *posix::control(id);
+                  seen += c.text + " " + (c.enabled ? "e" : "d") + (c.check ? "x|" : "o|");
+                }
+                for (int id : {IDOK, IDCANCEL, (int)IDC_REFERENCE, (int)IDC_DIRECTORY}) seen += posix::control(id)->enabled ? "e" : "d";
+                EXPECT_EQ(posix::control(IDC_DIRECTORY)->limit, 255);  // the most install_dir holds
+                if (!locked) press(d, IDCANCEL);
+              }}),
+              locked ? 1 : 0);
+    EXPECT_EQ(seen, want) << script;
+  }
 }
 
 TEST_F(DialogTest, ChooserPathWithSpaceIsQuotedAndOkStripsTheQuotes) {

@@ -89,43 +89,39 @@ TEST_F(StartupTest, TextsFillingTheirFieldAreCut) {
   EXPECT_EQ(strlen(ctx->block.run_command), 258u);
 }
 
-class ScriptTest : public SfxTest {
- protected:
-  void interpret(const std::string &text) {
-    if (!ctx) make_context();
-    lstrcpynA(ctx->script_text, text.c_str(), sizeof(ctx->script_text));
+class ScriptTest : public SfxTest {};
+
+// What a script sets, each row from the settings as the test starts them:
+// title|caption|directory|command|a(uto start) o(verwrite all) k(eep newer)
+// r(estore attributes) c (keep controls) q (ask for the class). $Flag bits
+// apply in order, later ones winning, on the low 16 bits of atoi's reading;
+// any control byte ends a line, keys are case-sensitive and start a line;
+// $InstallDir only fills an empty directory; quotes group a field.
+TEST_F(ScriptTest, WhatAScriptSets) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"$Flag=16\n$Flag=4098", "||||a0 o1 k1 r0 c0 q0"},  // 0x1002: overwrite on, attributes off
+      {"$Flag=16", "||||a0 o0 k1 r/ c0 q0"},
+      {"$Flag=1\n$Flag=257", "||||a0 o0 k1 r0 c0 q0"},  // 0x0101: on, then off
+      {"$Flag=8", "||||a0 o0 k0 r0 c0 q0"},
+      {"$Flag=8\n$Flag=  +2048", "||||a0 o0 k1 r0 c0 q0"},
+      {"$Flag=73729", "||||a1 o0 k1 r0 c1 q0"},  // 0x12001: 0x2001 counts
+      {"$WindowTitle=One\n$InstallTitle=Two\x01$Command=run.exe\t$Flag=1\x1f$flag=2\r $Flag=2\n$AskRegist=",
+       "One|Two||run.exe|a1 o0 k1 r0 c0 q1"},  // the tab ended the line before $Flag=1
+      {"$InstallDir=\"C:\\My Dir\",ignored\n$InstallDir=D:\\Other", "||C:\\My Dir||a0 o0 k1 r0 c0 q0"},
+  };
+  for (const auto &[script, want] : rows) {
+    make_context();
+    auto_start = overwrite_all = keep_controls = ask_class = 0;
+    keep_newer = 1;
+    lstrcpynA(ctx->script_text, script.c_str(), sizeof(ctx->script_text));
+    ctx->window_title[0] = 0;
     interpret_script();
+    char got[1024];
+    snprintf(got, sizeof got, "%s|%s|%s|%s|a%d o%d k%d r%c c%d q%d", ctx->window_title, ctx->dir_caption,
+             ctx->block.default_dir, ctx->block.run_command, auto_start, overwrite_all, keep_newer,
+             ctx->block.restore_attributes ? ctx->block.restore_attributes : '0', keep_controls, ask_class);
+    EXPECT_EQ(std::string(got), want) << script;
   }
-};
-
-// Flag bits apply in order, a later one winning; settings carry from one
-// script to the next. Columns: auto start, overwrite all, keep newer,
-// restore attributes, keep controls.
-TEST_F(ScriptTest, FlagBitsApplyInOrderLaterOnesWinning) {
-  const std::pair<const char *, std::vector<int>> rows[] = {
-      {"$Flag=4098", {0, 1, 1, 0, 0}},         // 0x1002
-      {"$Flag=16", {0, 1, 1, '/', 0}},
-      {"$Flag=257", {0, 1, 1, '/', 0}},        // 0x0101: on, then off
-      {"$Flag=8", {0, 1, 0, '/', 0}},
-      {"$Flag=  +2048", {0, 1, 1, '/', 0}},
-      {"$Flag=73729", {1, 1, 1, '/', 1}}};     // 0x12001: only the low 16 bits count, so 0x2001
-  for (const auto &[script, settings] : rows) {
-    interpret(script);
-    EXPECT_EQ(std::vector<int>({auto_start, overwrite_all, keep_newer, ctx->block.restore_attributes, keep_controls}),
-              settings) << script;
-  }
-}
-
-// Lines end at any control byte; keys are case-sensitive and start a line;
-// "$InstallDir=" only fills an empty directory.
-TEST_F(ScriptTest, LinesKeysAndInstallDir) {
-  interpret("$WindowTitle=One\n$InstallTitle=Two\x01$Command=run.exe\t$Flag=1\x1f$flag=2\r $Flag=2\n$AskRegist=");
-  EXPECT_EQ(std::string(ctx->window_title) + ctx->dir_caption + ctx->block.run_command, "OneTworun.exe");
-  EXPECT_EQ(auto_start, 1);     // the tab ended the line before it
-  EXPECT_EQ(overwrite_all, 0);  // "$flag=" is no key, and a line starting with a space never matches
-  EXPECT_EQ(ask_class, 1);
-  interpret("$InstallDir=\"C:\\My Dir\",ignored\n$InstallDir=D:\\Other");
-  EXPECT_STREQ(ctx->block.default_dir, "C:\\My Dir");
 }
 
 }  // namespace
