@@ -3,6 +3,8 @@
 // output. host_posix.cpp and host_win32.cpp implement it.
 #pragma once
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,7 +27,12 @@ bool host_list(const std::string &dir, std::vector<std::string> *names, std::str
 // UTF-8 text in the Windows code page; false when a character has no place in it.
 bool host_to_codepage(const std::string &utf8, unsigned codepage, std::string *out);
 std::string host_program_dir();  // with a trailing separator
+// The output a piece at a time: each call puts the next piece in *piece and
+// returns true, or returns false at the end (with *error set on a failure).
+using Pieces = std::function<bool(std::vector<uint8_t> *piece, std::string *error)>;
 // Writes the pieces, one after the other, to a temporary beside path and
 // renames it over path.
-using Pieces = std::vector<std::vector<uint8_t>>;
 bool host_write_whole(const std::string &path, const Pieces &pieces, std::string *error);
+// A temporary file that nobody else can open and that goes when closed.
+FILE *host_spool(std::string *error);
+bool host_seek(FILE *file, uint64_t offset);

@@ -1,5 +1,6 @@
 #include "host.h"
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <iconv.h>
@@ -65,7 +66,9 @@ bool host_write_whole(const std::string &path, const Pieces &pieces, std::string
     return false;
   }
   bool ok = true;
-  for (const std::vector<uint8_t> &bytes : pieces) {
+  std::vector<uint8_t> bytes;
+  std::string failure;
+  while (ok && pieces(&bytes, &failure)) {
     size_t done = 0;
     while (done < bytes.size()) {
       ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
@@ -73,14 +76,27 @@ bool host_write_whole(const std::string &path, const Pieces &pieces, std::string
       done += (size_t)n;
     }
     ok = done == bytes.size();
-    if (!ok) break;
   }
+  ok &= failure.empty();
   ok &= fchmod(fd, 0755) == 0;
   ok &= close(fd) == 0;
   if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
-    *error = strerror(errno ? errno : EIO);
+    *error = failure.empty() ? strerror(errno ? errno : EIO) : failure;
     unlink(temp.c_str());
     return false;
   }
   return true;
 }
+
+FILE *host_spool(std::string *error) {
+  const char *dir = getenv("TMPDIR");
+  std::string path = std::string(dir && *dir ? dir : "/tmp") + "/mksfx-XXXXXX";
+  int fd = mkstemp(path.data());
+  FILE *f = fd < 0 ? nullptr : fdopen(fd, "w+b");
+  if (!f) *error = "temporary file in " + path.substr(0, path.rfind('/')) + ": " + strerror(errno);
+  if (fd >= 0) unlink(path.c_str());
+  if (fd >= 0 && !f) close(fd);
+  return f;
+}
+
+bool host_seek(FILE *file, uint64_t offset) { return fseeko(file, (off_t)offset, SEEK_SET) == 0; }

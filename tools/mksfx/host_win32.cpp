@@ -1,6 +1,8 @@
 // mksfx on Windows: paths and names arrive as UTF-8 and go to the wide API.
 #include "host.h"
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 #include <algorithm>
 
 namespace {
@@ -96,18 +98,43 @@ bool host_write_whole(const std::string &path, const Pieces &pieces, std::string
     return false;
   }
   bool ok = true;
-  for (const std::vector<uint8_t> &bytes : pieces) {
+  std::vector<uint8_t> bytes;
+  std::string failure;
+  while (ok && pieces(&bytes, &failure)) {
     for (size_t done = 0; ok && done < bytes.size();) {  // one WriteFile takes less than 4 GiB
       DWORD chunk = (DWORD)std::min<size_t>(bytes.size() - done, 1u << 30), written = 0;
       ok = WriteFile(h, bytes.data() + done, chunk, &written, nullptr) && written == chunk;
       done += written;
     }
   }
+  ok &= failure.empty();
   ok &= CloseHandle(h) != 0;
   if (!ok || !MoveFileExW(wide(temp).c_str(), wide(path).c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    *error = last_error();
+    *error = failure.empty() ? last_error() : failure;
     DeleteFileW(wide(temp).c_str());
     return false;
   }
   return true;
 }
+
+FILE *host_spool(std::string *error) {
+  wchar_t dir[MAX_PATH + 1], name[MAX_PATH + 1];
+  HANDLE h = INVALID_HANDLE_VALUE;
+  if (GetTempPathW(MAX_PATH + 1, dir) && GetTempFileNameW(dir, L"sfx", 0, name))
+    h = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    *error = "temporary file: " + last_error();
+    return nullptr;
+  }
+  int fd = _open_osfhandle((intptr_t)h, _O_BINARY);
+  FILE *f = fd < 0 ? nullptr : _fdopen(fd, "w+b");
+  if (!f) {
+    *error = "temporary file: cannot open";
+    if (fd >= 0) _close(fd);
+    else CloseHandle(h);
+  }
+  return f;
+}
+
+bool host_seek(FILE *file, uint64_t offset) { return _fseeki64(file, (__int64)offset, SEEK_SET) == 0; }

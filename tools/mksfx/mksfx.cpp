@@ -17,6 +17,7 @@
 #include "host.h"
 #include "inspect.h"
 #include "lzh_encoder.h"
+#include "member_stream.h"
 #include "progress.h"
 #include "stub_layout.h"
 
@@ -216,12 +217,6 @@ uint32_t parse_number(const std::string &text, const std::string &option) {
   return (uint32_t)v;
 }
 
-struct PackedMember {
-  std::vector<uint8_t> bytes;
-  uint16_t crc = 0;
-  std::string error;
-};
-
 PackedMember special_member(const std::string &file, const char *name, size_t limit, const Options &o,
                             char letter) {
   std::vector<uint8_t> text = read_whole(file);
@@ -244,17 +239,9 @@ std::vector<PackedMember> pack_in_parallel(const std::vector<Input> &inputs, cha
   std::atomic<size_t> next{0};
   auto work = [&] {
     lzh_encode_progress = &progress->done;
-    for (size_t i; (i = next++) < inputs.size();) {
-      const Input &in = inputs[i];
-      try {
-        std::vector<uint8_t> data;
-        if (!in.member.directory) data = read_whole(in.source);
-        packed[i].bytes = pack_member(in.member, data.data(), data.size(), letter, &packed[i].crc, effort);
-        if (!method_params(letter)) progress->done += data.size();  // stored: no encoder to count it
-      } catch (const Failure &f) {
-        packed[i].error = f.message;
-      }
-    }
+    std::shared_ptr<Spool> spool;  // this thread's
+    for (size_t i; (i = next++) < inputs.size();)
+      pack_file(inputs[i].member, inputs[i].source, letter, effort, &spool, &packed[i]);
   };
   unsigned threads = std::max(1u, std::min(std::thread::hardware_concurrency(), 16u));
   std::vector<std::thread> pool;
@@ -318,7 +305,7 @@ struct Summary {
 };
 
 // The output as pieces (the stub with its header block, then the members),
-// written one after the other: joined, they would be a second copy of it all.
+// written one after the other and read as they are written.
 Pieces build(const Options &o, Summary *summary) {
   std::vector<Input> inputs;
   for (size_t i = 0; i < o.inputs.size(); ++i) {
@@ -335,13 +322,14 @@ Pieces build(const Options &o, Summary *summary) {
   }
   refuse_duplicates(inputs, o.codepage);
   char letter = o.method[2];
-  Pieces out(1);  // out[0]: the stub, filled in last
+  std::vector<PackedMember> members;
+  std::vector<uint8_t> stub;  // filled in last
   uint16_t sum = 0;
   auto append = [&](PackedMember &&member) {
     if (!member.error.empty()) fail(member.error);
-    summary->bytes_out += member.bytes.size();
-    out.push_back(std::move(member.bytes));
+    summary->bytes_out += member.bytes.size() + member.size;
     sum ^= member.crc;
+    members.push_back(std::move(member));
   };
   if (!o.from_archive.empty()) append({existing_archive(o, &sum), 0, ""});  // with its own sum
   if (!o.message.empty()) append(special_member(o.message, "!", 1023, o, letter));
@@ -359,7 +347,6 @@ Pieces build(const Options &o, Summary *summary) {
   if (o.from_archive.empty()) append({{0, 0}, 0, ""});  // a header size of 0 ends the archive
 
   if (!o.archive_only) {
-    std::vector<uint8_t> &stub = out[0];
     stub = read_whole(o.stub);
     if (stub.size() < PE_HEADER_OFFSET + 4 || stub[0] != 'M' || stub[1] != 'Z' ||
         (stub[60] | stub[61] << 8) != (int)PE_HEADER_OFFSET)
@@ -378,7 +365,7 @@ Pieces build(const Options &o, Summary *summary) {
     if (summary->bytes_out >= 0xFFFFFFFF)
       fail("the self-extractor would be 4 GiB or larger, which the stub cannot read");
   }
-  return out;
+  return output_pieces(std::move(stub), std::move(members));
 }
 
 Options parse(int argc, char **argv, std::string *inspect, bool *test) {
