@@ -98,7 +98,7 @@ void pack_file(const Member &m, const std::string &source, char letter, const Ef
     packed->spool = *spool;
     return;
   }
-  if (to) to->cut(spooled_from);
+  if (to) to->cut(spooled_from);  // the next member's data takes its place
   packed->bytes = member_header(m, "-lh0-", size, (uint32_t)size, crc);
   packed->source = source;
 }
