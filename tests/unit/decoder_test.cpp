@@ -166,6 +166,23 @@ TEST(CodeLengthLimiter, AnyFrequenciesGiveACompleteCodeOfOneToSixteenBits) {
   for (const auto &freq : rows) EXPECT_TRUE(limited_complete_code(freq)) << freq.size() << " symbols";
 }
 
+// An input handed to the encoder in pieces of any size, across its chunks
+// and its window, gives the bytes it gives for the whole, and decodes back.
+TEST_F(DecoderTest, AnInputGivenInPiecesOfAnySizeEncodesAsAWhole) {
+  std::vector<uint8_t> data = pattern_bytes(700000, 9), pieces;
+  for (char method : {'5', '7'}) {
+    std::vector<uint8_t> whole = lzh_encode(data.data(), data.size(), *method_params(method));
+    pieces.clear();
+    LzhStream stream(*method_params(method), DEFAULT_EFFORT,
+                     [&](const uint8_t *p, size_t n) { pieces.insert(pieces.end(), p, p + n); });
+    for (size_t at = 0, step = 1; at < data.size(); at += step, step = step * 7 % 300007)
+      stream.write(data.data() + at, std::min(step, data.size() - at));
+    stream.finish();
+    EXPECT_EQ(pieces, whole);
+    EXPECT_EQ(decode(method, pieces, (uint32_t)data.size()).text, std::string(data.begin(), data.end()));
+  }
+}
+
 TEST(Progress, PercentagesRoundDownAndAnEmptyTotalIsDone) {
   const DWORD rows[][3] = {{999, 1000, 99}, {1000, 1000, 100}, {149, 150, 100}, {0, 50, 100},
                            {100, 250, 50},  {65536, 150000, 43}, {5, 0, 0},  {0xFFFFFFFFu, 200, 100}};

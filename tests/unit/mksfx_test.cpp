@@ -1,6 +1,7 @@
 // The builder against independent LZH coders (its archives extract through
 // lhasa and 7z; jlha's, from Debian's jlha-utils, through the stub), the
 // header block and integrity sum, errors, listing and determinism.
+#include "member_stream.h"
 #include "support.h"
 #include "progress.h"
 #include <algorithm>
@@ -50,7 +51,7 @@ class MksfxTest : public SfxTest {
       write_file(in + "/sub/p" + std::to_string(size), pattern_bytes(size, (uint32_t)size));
     write_file(in + "/run.bin", std::vector<uint8_t>(300000, 'r'));
     std::mt19937 rng(2026);
-    std::vector<uint8_t> noise(150000), copies(400000);
+    std::vector<uint8_t> noise(1050000), copies(1100000);  // both longer than a read
     for (uint8_t &b : noise) b = (uint8_t)rng();
     write_file(in + "/noise.bin", noise);
     write_file(in + "/text.txt", read_file(std::string(SFX_SOURCE_DIR) + "/README.md"));
@@ -107,9 +108,52 @@ TEST_F(MksfxTest, EveryMethodRoundTripsThroughLhasaAnd7z) {
     }
     EXPECT_EQ(shell(mksfx + " --test " + archive), 0);
     // Noise does not shrink: it is stored.
-    EXPECT_NE(capture(mksfx + " --list " + archive).find("-lh0-     150000     150000"), std::string::npos);
+    EXPECT_NE(capture(mksfx + " --list " + archive).find("-lh0-    1050000    1050000"), std::string::npos);
   }
   EXPECT_LT(fs::file_size(dir + "/lh7best.lzh"), fs::file_size(dir + "/lh7.lzh"));
+}
+
+// A member that does not shrink is read again as the output is written: a
+// file changed since it was packed fails the output, which is not left.
+TEST_F(MksfxTest, AStoredFileChangedBeforeItIsWrittenLeavesNoOutput) {
+  std::vector<uint8_t> noise(READ_PIECE + 4321), text = pattern_bytes(300000, 4);
+  std::mt19937 rng(5);
+  for (uint8_t &b : noise) b = (uint8_t)rng();
+  const std::string in = dir + "/noise", changed = in + ": changed while it was packed";
+  const struct {
+    const char *why;
+    char method;  // '7': compressed first, then stored as it does not shrink
+    size_t size, flip;  // the file's size then, and a byte changed (0: none)
+    std::string error;
+  } rows[] = {{"unchanged", '7', noise.size(), 0, ""},
+              {"a byte of the second read differs", '0', noise.size(), READ_PIECE + 9, changed},
+              {"a byte longer", '0', noise.size() + 1, 0, changed},
+              {"a byte shorter", '0', noise.size() - 1, 0, changed},
+              {"gone", '0', 0, 0, in + ": No such file or directory"}};
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.why);
+    write_file(in, noise);
+    write_file(dir + "/text", text);
+    std::shared_ptr<Spool> spool;  // the text follows the noise's data, dropped from it
+    std::vector<PackedMember> members(3);
+    Member m;
+    m.path = "noise", pack_file(m, in, r.method, DEFAULT_EFFORT, &spool, &members[0]);
+    m.path = "text", pack_file(m, dir + "/text", '7', DEFAULT_EFFORT, &spool, &members[1]);
+    members[2].bytes = {0};
+    std::vector<uint8_t> now = noise;
+    now.resize(r.size);
+    if (r.flip) now[r.flip] ^= 1;
+    r.size ? write_file(in, now) : (void)fs::remove(in);
+    fs::remove_all(dir + "/x"), fs::remove(dir + "/x.lzh"), fs::create_directories(dir + "/x");
+    std::string error;
+    EXPECT_EQ(host_write_whole(dir + "/x.lzh", output_pieces({}, std::move(members)), &error), r.error.empty());
+    EXPECT_EQ(error, r.error);
+    EXPECT_EQ(fs::exists(dir + "/x.lzh"), r.error.empty());
+    if (!r.error.empty()) continue;
+    ASSERT_EQ(shell("cd " + dir + "/x && lhasa xq ../x.lzh"), 0) << output;
+    EXPECT_EQ(read_file(dir + "/x/noise"), noise);
+    EXPECT_EQ(read_file(dir + "/x/text"), text);
+  }
 }
 
 // --extract runs the stub's member loop: parent steps stay inside, and a

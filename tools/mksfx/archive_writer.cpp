@@ -36,8 +36,8 @@ void put_extension(std::vector<uint8_t> &out, uint8_t type, const std::vector<ui
 }
 }  // namespace
 
-std::vector<uint8_t> member_bytes(const Member &m, const char *method, const uint8_t *data, size_t size,
-                                  uint32_t original_size, uint16_t file_crc) {
+std::vector<uint8_t> member_header(const Member &m, const char *method, uint64_t size, uint32_t original_size,
+                                   uint16_t file_crc) {
   std::vector<uint8_t> h;
   put(h, 0, 2);
   h.insert(h.end(), method, method + 5);
@@ -77,6 +77,12 @@ std::vector<uint8_t> member_bytes(const Member &m, const char *method, const uin
   h[0] = (uint8_t)h.size(), h[1] = (uint8_t)(h.size() >> 8);
   uint16_t crc = crc16(h.data(), h.size());
   h[crc_at] = (uint8_t)crc, h[crc_at + 1] = (uint8_t)(crc >> 8);
+  return h;
+}
+
+std::vector<uint8_t> member_bytes(const Member &m, const char *method, const uint8_t *data, size_t size,
+                                  uint32_t original_size, uint16_t file_crc) {
+  std::vector<uint8_t> h = member_header(m, method, size, original_size, file_crc);
   h.insert(h.end(), data, data + size);
   return h;
 }

@@ -22,6 +22,9 @@ constexpr uint64_t file_time_of(uint32_t seconds) { return 116444736000000000ull
 
 constexpr size_t MAX_MEMBER_PATH = 259;  // the stub keeps 260 bytes with the terminator
 
+// The header of one member whose data, `size` bytes, follows it.
+std::vector<uint8_t> member_header(const Member &member, const char *method, uint64_t size, uint32_t original_size,
+                                   uint16_t file_crc);
 // Header and data of one member. `method` is the 5-byte identifier.
 std::vector<uint8_t> member_bytes(const Member &member, const char *method, const uint8_t *data, size_t size,
                                   uint32_t original_size, uint16_t file_crc);

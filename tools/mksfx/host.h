@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,7 +40,12 @@ FILE *host_fopen(const std::string &path, const char *mode);
 // output in UTF-8 too.
 void host_utf8_arguments(int *argc, char ***argv);
 std::string host_program_dir();  // with a trailing separator
+// The output a piece at a time: each call puts the next piece in *piece and
+// returns true, or returns false at the end (with *error set on a failure).
+using Pieces = std::function<bool(std::vector<uint8_t> *piece, std::string *error)>;
 // Writes the pieces, one after the other, to a temporary beside path and
 // renames it over path.
-using Pieces = std::vector<std::vector<uint8_t>>;
 bool host_write_whole(const std::string &path, const Pieces &pieces, std::string *error);
+// A temporary file that nobody else can open and that goes when closed.
+FILE *host_spool(std::string *error);
+bool host_seek(FILE *file, uint64_t offset);

@@ -1,5 +1,6 @@
 #include "host.h"
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -69,15 +70,20 @@ std::string host_program_dir() {
 
 namespace {
 
-bool write_all(int fd, const Pieces &pieces) {
-  for (const std::vector<uint8_t> &bytes : pieces)
+// Every piece, in order; *failure says what went wrong making one. *program:
+// the output starts as a Windows program does ("MZ").
+bool write_all(int fd, const Pieces &pieces, std::string *failure, bool *program) {
+  std::vector<uint8_t> bytes;
+  for (bool first = true; pieces(&bytes, failure); first = false) {
+    if (first) *program = bytes.size() > 1 && bytes[0] == 'M' && bytes[1] == 'Z';
     for (size_t done = 0; done < bytes.size();) {
       ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return false;
       done += (size_t)n;
     }
-  return true;
+  }
+  return failure->empty();
 }
 
 // The file a path names through any chain of symbolic links, which need not
@@ -106,9 +112,10 @@ bool host_write_whole(const std::string &given, const Pieces &pieces, std::strin
   std::string path = link_target(given);
   if (given == "-" || (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))) {
     int fd = given == "-" ? 1 : open(path.c_str(), O_WRONLY);
-    bool ok = fd >= 0 && write_all(fd, pieces);
+    std::string failure;
+    bool program, ok = fd >= 0 && write_all(fd, pieces, &failure, &program);
     if (given != "-" && fd >= 0) ok &= close(fd) == 0;
-    if (!ok) *error = strerror(errno ? errno : EIO);
+    if (!ok) *error = failure.empty() ? strerror(errno ? errno : EIO) : failure;
     return ok;
   }
   std::string temp = path + ".mksfx-XXXXXX";
@@ -119,12 +126,12 @@ bool host_write_whole(const std::string &given, const Pieces &pieces, std::strin
   }
   mode_t mask = umask(0);
   umask(mask);
-  bool ok = write_all(fd, pieces);
-  bool program = !pieces.empty() && pieces[0].size() > 1 && pieces[0][0] == 'M' && pieces[0][1] == 'Z';
+  std::string failure;
+  bool program = false, ok = write_all(fd, pieces, &failure, &program);
   ok = ok && fchmod(fd, (program ? 0777 : 0666) & ~mask) == 0;
   ok &= close(fd) == 0;
   if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
-    *error = strerror(errno ? errno : EIO);
+    *error = failure.empty() ? strerror(errno ? errno : EIO) : failure;
     unlink(temp.c_str());
     return false;
   }
@@ -175,3 +182,16 @@ std::string host_upper_case(const std::string &utf8) {
 
 FILE *host_fopen(const std::string &path, const char *mode) { return fopen(path.c_str(), mode); }
 void host_utf8_arguments(int *, char ***) {}
+
+FILE *host_spool(std::string *error) {
+  const char *dir = getenv("TMPDIR");
+  std::string path = std::string(dir && *dir ? dir : "/tmp") + "/mksfx-XXXXXX";
+  int fd = mkstemp(path.data());
+  FILE *f = fd < 0 ? nullptr : fdopen(fd, "w+b");
+  if (!f) *error = "temporary file in " + path.substr(0, path.rfind('/')) + ": " + strerror(errno);
+  if (fd >= 0) unlink(path.c_str());
+  if (fd >= 0 && !f) close(fd);
+  return f;
+}
+
+bool host_seek(FILE *file, uint64_t offset) { return fseeko(file, (off_t)offset, SEEK_SET) == 0; }

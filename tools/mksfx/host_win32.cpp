@@ -1,6 +1,8 @@
 // mksfx on Windows: paths and names arrive as UTF-8 and go to the wide API.
 #include "host.h"
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 #include <algorithm>
 #include <shellapi.h>
 
@@ -129,16 +131,18 @@ std::string host_program_dir() {
 
 namespace {
 
-bool write_all(HANDLE h, const Pieces &pieces) {
+// Every piece, in order; *failure says what went wrong making one.
+bool write_all(HANDLE h, const Pieces &pieces, std::string *failure) {
   bool ok = true;
-  for (const std::vector<uint8_t> &bytes : pieces) {
+  std::vector<uint8_t> bytes;
+  while (ok && pieces(&bytes, failure)) {
     for (size_t done = 0; ok && done < bytes.size();) {  // one WriteFile takes less than 4 GiB
       DWORD chunk = (DWORD)std::min<size_t>(bytes.size() - done, 1u << 30), written = 0;
       ok = WriteFile(h, bytes.data() + done, chunk, &written, nullptr) && written == chunk;
       done += written;
     }
   }
-  return ok;
+  return ok && failure->empty();
 }
 
 // The file a symbolic link leads to (Vista and later know); the path itself otherwise.
@@ -166,8 +170,9 @@ bool host_write_whole(const std::string &given, const Pieces &pieces, std::strin
                           : CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                         OPEN_EXISTING, 0, nullptr);
   if (given == "-" || (h != INVALID_HANDLE_VALUE && GetFileType(h) != FILE_TYPE_DISK)) {
-    bool ok = h != INVALID_HANDLE_VALUE && h != nullptr && write_all(h, pieces);
-    if (!ok) *error = last_error();
+    std::string failure;
+    bool ok = h != INVALID_HANDLE_VALUE && h != nullptr && write_all(h, pieces, &failure);
+    if (!ok) *error = failure.empty() ? last_error() : failure;
     if (given != "-" && h != INVALID_HANDLE_VALUE) CloseHandle(h);
     return ok;
   }
@@ -178,10 +183,11 @@ bool host_write_whole(const std::string &given, const Pieces &pieces, std::strin
     *error = last_error();
     return false;
   }
-  bool ok = write_all(h, pieces);
+  std::string failure;
+  bool ok = write_all(h, pieces, &failure);
   ok &= CloseHandle(h) != 0;
   if (!ok || !MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    *error = last_error();
+    *error = failure.empty() ? last_error() : failure;
     DeleteFileW(temp.c_str());
     return false;
   }
@@ -218,3 +224,25 @@ void host_utf8_arguments(int *argc, char ***argv) {
   *argv = pointers.data();
   SetConsoleOutputCP(CP_UTF8);
 }
+
+FILE *host_spool(std::string *error) {
+  wchar_t dir[MAX_PATH + 1], name[MAX_PATH + 1];
+  HANDLE h = INVALID_HANDLE_VALUE;
+  if (GetTempPathW(MAX_PATH + 1, dir) && GetTempFileNameW(dir, L"sfx", 0, name))
+    h = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    *error = "temporary file: " + last_error();
+    return nullptr;
+  }
+  int fd = _open_osfhandle((intptr_t)h, _O_BINARY);
+  FILE *f = fd < 0 ? nullptr : _fdopen(fd, "w+b");
+  if (!f) {
+    *error = "temporary file: cannot open";
+    if (fd >= 0) _close(fd);
+    else CloseHandle(h);
+  }
+  return f;
+}
+
+bool host_seek(FILE *file, uint64_t offset) { return _fseeki64(file, (__int64)offset, SEEK_SET) == 0; }

@@ -315,9 +315,13 @@ unsigned common_length(const uint8_t *a, const uint8_t *b, unsigned limit) {
 // by three bytes are larger, and their walks a tenth slower in all.
 class MatchFinder {
  public:
-  MatchFinder(const uint8_t *data, size_t size, unsigned window, const Effort &effort)
-      : data_(data), size_(size), window_(window), depth_(effort.depth), nice_(effort.nice),
-        slots_(tree_slots(size)), head_(1u << HASH_BITS, -1), head3_(1u << HASH_BITS, -1), child_(2 * slots_) {}
+  MatchFinder(unsigned window, const Effort &effort)
+      : window_(window), depth_(effort.depth), nice_(effort.nice), head_(1u << HASH_BITS, -1),
+        head3_(1u << HASH_BITS, -1) {}
+
+  // The bytes from absolute position `base` on, up to `end`: the end of the
+  // input, or at least MAX_MATCH past the positions walked next.
+  void view(const uint8_t *data, size_t base, size_t end) { data_ = data, base_ = base, size_ = end; }
 
   // Every match at pos longer than all met before it, up to `limit`; lengths
   // strictly grow. Returns the number written to out.
@@ -328,16 +332,11 @@ class MatchFinder {
   static constexpr size_t TREE_SLOTS = 1u << 17;  // a power of two above the largest window
   static constexpr int32_t NONE = -1;
 
-  // A small input needs no more slots than it has positions.
-  static size_t tree_slots(size_t size) {
-    size_t slots = 64;
-    while (slots < TREE_SLOTS && slots < size) slots *= 2;
-    return slots;
-  }
+  const uint8_t *at(size_t pos) const { return data_ + (pos - base_); }
 
   unsigned walk(size_t pos, unsigned limit, Candidate *out) {
     if (pos + MIN_MATCH > size_) return 0;
-    const uint8_t *here = data_ + pos;
+    const uint8_t *here = at(pos);
     if (pos + 2 + 4 <= size_) {  // the heads two positions on, which a cache miss would stall
       __builtin_prefetch(&head3_[hash3(here + 2)]);
       __builtin_prefetch(&head_[hash4(here + 2)]);
@@ -347,14 +346,18 @@ class MatchFinder {
     int32_t near = head3_[h3];
     head3_[h3] = (int32_t)pos;
     if (out && limit >= MIN_MATCH && near != NONE && pos - (size_t)near <= window_ &&
-        memcmp(data_ + near, here, MIN_MATCH) == 0) {
+        memcmp(at((size_t)near), here, MIN_MATCH) == 0) {
       best = MIN_MATCH;
       out[count++] = {(uint16_t)MIN_MATCH, (uint16_t)(pos - (size_t)near - 1)};
     }
     if (pos + 4 > size_) return count;  // the tree's key is longer than what is left
     unsigned max_len = (unsigned)std::min<size_t>(MAX_MATCH, size_ - pos);
     unsigned nice = std::min(nice_, max_len);
-    int32_t *lesser = &child_[2 * (pos & (slots_ - 1))], *greater = lesser + 1;
+    size_t slot = pos & (TREE_SLOTS - 1);
+    // Slots are taken in order until they wrap: a small input gets no more
+    // of them than it has positions.
+    if (2 * slot >= child_.size()) child_.resize(std::max<size_t>(128, 2 * child_.size()));
+    int32_t *lesser = &child_[2 * slot], *greater = lesser + 1;
     uint32_t h = hash4(here);
     int32_t node = head_[h];
     head_[h] = (int32_t)pos;
@@ -364,8 +367,8 @@ class MatchFinder {
         *lesser = *greater = NONE;
         return count;
       }
-      const uint8_t *there = data_ + node;
-      int32_t *pair = &child_[2 * ((size_t)node & (slots_ - 1))];
+      const uint8_t *there = at((size_t)node);
+      int32_t *pair = &child_[2 * ((size_t)node & (TREE_SLOTS - 1))];
       if (there[len] == here[len]) {
         len = len + 1 + common_length(here + len + 1, there + len + 1, max_len - len - 1);
         if (out && len > best && best < limit) {
@@ -395,10 +398,9 @@ class MatchFinder {
     memcpy(&v, p, 4);
     return (v * 2654435761u) >> (32 - HASH_BITS);
   }
-  const uint8_t *data_;
-  size_t size_;
+  const uint8_t *data_ = nullptr;
+  size_t base_ = 0, size_ = 0;
   unsigned window_, depth_, nice_;
-  size_t slots_;
   std::vector<int32_t> head_, head3_, child_;
 };
 
@@ -561,16 +563,15 @@ std::vector<uint8_t> huffman_lengths(const std::vector<uint32_t> &freq_in, unsig
 // length or more no further matches are gathered.
 thread_local std::atomic<uint64_t> *lzh_encode_progress = nullptr;
 
-std::vector<uint8_t> lzh_encode(const uint8_t *data, size_t size, const MethodParams &m, const Effort &effort) {
-  std::vector<uint8_t> out;
-  BitWriter writer(&out);
-  MatchFinder finder(data, size, m.window, effort);
-  std::vector<Candidate> found;
-  std::vector<uint32_t> first;
-  std::vector<Token> tokens;
-  CostModel costs;
-  for (size_t start = 0; start < size;) {
-    size_t end = std::min(size, start + CHUNK_BYTES);
+struct LzhStream::State {
+  State(const MethodParams &method, const Effort &e, Sink sink)
+      : m(method), effort(e), out(std::move(sink)), writer(&bits), finder(method.window, e) {}
+
+  // Parses and writes data[next, end): the input must be here from the
+  // window before `next` to MAX_MATCH past `end`, or to its end.
+  void chunk(size_t end) {
+    const size_t start = next;
+    finder.view(input.data(), base, base + input.size());
     first.assign(end - start + 1, 0);
     size_t skip_until = start, used = 0;
     for (size_t p = start; p < end; ++p) {
@@ -586,19 +587,69 @@ std::vector<uint8_t> lzh_encode(const uint8_t *data, size_t size, const MethodPa
       }
     }
     first[end - start] = (uint32_t)used;
+    const uint8_t *data = input.data() + (start - base);
     if (start == 0) {
-      longest_parse(data, start, end, found, first, &tokens);
+      longest_parse(data, 0, end - start, found, first, &tokens);
       costs.from_tokens(tokens.data(), tokens.size(), m);
     }
     for (unsigned pass = 0; pass < effort.passes; ++pass) {
-      cheapest_parse(data, start, end, found, first.data(), costs, &tokens);
+      cheapest_parse(data, 0, end - start, found, first.data(), costs, &tokens);
       costs.from_tokens(tokens.data(), tokens.size(), m);
     }
-    for (unsigned pass = 0; pass < effort.block_passes; ++pass) parse_blocks_again(data, start, found, first, m, &tokens);
+    for (unsigned pass = 0; pass < effort.block_passes; ++pass) parse_blocks_again(data, 0, found, first, m, &tokens);
     write_blocks(writer, tokens, m);
     if (lzh_encode_progress) *lzh_encode_progress += end - start;
-    start = end;
+    next = end;
+    emit();
+    // Only the window before the next chunk is looked at again.
+    size_t keep_from = next > m.window ? next - m.window : 0;
+    if (keep_from > base) {
+      input.erase(input.begin(), input.begin() + (ptrdiff_t)(keep_from - base));
+      base = keep_from;
+    }
   }
-  writer.flush();
+  void emit() {
+    if (!bits.empty()) out(bits.data(), bits.size());
+    bits.clear();
+  }
+
+  const MethodParams &m;
+  Effort effort;
+  Sink out;
+  std::vector<uint8_t> bits;  // written, not yet handed out
+  BitWriter writer;
+  MatchFinder finder;
+  std::vector<uint8_t> input;  // the input from absolute position base on
+  size_t base = 0, next = 0;   // next: where the next chunk starts
+  std::vector<Candidate> found;
+  std::vector<uint32_t> first;
+  std::vector<Token> tokens;
+  CostModel costs;
+};
+
+LzhStream::LzhStream(const MethodParams &method, const Effort &effort, Sink out)
+    : s_(new State(method, effort, std::move(out))) {}
+LzhStream::~LzhStream() = default;
+
+void LzhStream::write(const uint8_t *data, size_t size) {
+  while (size > 0) {  // taken a chunk at a time, so the buffer never holds more than two
+    size_t take = std::min(size, CHUNK_BYTES);
+    s_->input.insert(s_->input.end(), data, data + take);
+    data += take, size -= take;
+    while (s_->base + s_->input.size() >= s_->next + CHUNK_BYTES + MAX_MATCH) s_->chunk(s_->next + CHUNK_BYTES);
+  }
+}
+
+void LzhStream::finish() {
+  for (size_t end = s_->base + s_->input.size(); s_->next < end;) s_->chunk(std::min(end, s_->next + CHUNK_BYTES));
+  s_->writer.flush();
+  s_->emit();
+}
+
+std::vector<uint8_t> lzh_encode(const uint8_t *data, size_t size, const MethodParams &m, const Effort &effort) {
+  std::vector<uint8_t> out;
+  LzhStream stream(m, effort, [&](const uint8_t *bytes, size_t n) { out.insert(out.end(), bytes, bytes + n); });
+  stream.write(data, size);
+  stream.finish();
   return out;
 }

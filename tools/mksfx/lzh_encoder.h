@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <vector>
 
 struct MethodParams {
@@ -26,6 +28,23 @@ struct Effort {
   unsigned depth, nice, passes, block_passes;
 };
 constexpr Effort DEFAULT_EFFORT = {32, 128, 1, 0}, BEST_EFFORT = {128, 256, 1, 2};
+
+// Compresses an input given in pieces of any size: it holds the window and
+// one chunk (a few hundred KiB, whatever the input's size) and hands the
+// compressed bytes to `out` as each chunk is written. The bytes are those
+// lzh_encode gives for the whole input.
+class LzhStream {
+ public:
+  using Sink = std::function<void(const uint8_t *data, size_t size)>;
+  LzhStream(const MethodParams &method, const Effort &effort, Sink out);
+  ~LzhStream();
+  void write(const uint8_t *data, size_t size);
+  void finish();  // the input has ended: the last chunk and the last bits
+
+ private:
+  struct State;
+  std::unique_ptr<State> s_;
+};
 
 // Compresses `size` bytes; the result is the member's compressed data.
 std::vector<uint8_t> lzh_encode(const uint8_t *data, size_t size, const MethodParams &method,

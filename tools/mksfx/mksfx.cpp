@@ -19,6 +19,7 @@
 #include "inspect.h"
 #include "lzh_encoder.h"
 #include "manifest.h"
+#include "member_stream.h"
 #include "progress.h"
 #include "stub_layout.h"
 #include "windows_names.h"
@@ -261,12 +262,6 @@ uint32_t parse_number(const std::string &text, const std::string &option) {
   return (uint32_t)v;
 }
 
-struct PackedMember {
-  std::vector<uint8_t> bytes;
-  uint16_t crc = 0;
-  std::string error;
-};
-
 PackedMember special_member(const std::string &file, const char *name, size_t limit, const Options &o,
                             char letter) {
   std::vector<uint8_t> text = read_whole(file);
@@ -289,17 +284,9 @@ std::vector<PackedMember> pack_in_parallel(const std::vector<Input> &inputs, cha
   std::atomic<size_t> next{0};
   auto work = [&] {
     lzh_encode_progress = &progress->done;
-    for (size_t i; (i = next++) < inputs.size();) {
-      const Input &in = inputs[i];
-      try {
-        std::vector<uint8_t> data;
-        if (!in.member.directory) data = read_whole(in.source);
-        packed[i].bytes = pack_member(in.member, data.data(), data.size(), letter, &packed[i].crc, effort);
-        if (!method_params(letter)) progress->done += data.size();  // stored: no encoder to count it
-      } catch (const Failure &f) {
-        packed[i].error = f.message;
-      }
-    }
+    std::shared_ptr<Spool> spool;  // this thread's
+    for (size_t i; (i = next++) < inputs.size();)
+      pack_file(inputs[i].member, inputs[i].source, letter, effort, &spool, &packed[i]);
   };
   unsigned threads = std::max(1u, std::min(std::thread::hardware_concurrency(), 16u));
   std::vector<std::thread> pool;
@@ -363,7 +350,7 @@ struct Summary {
 };
 
 // The output as pieces (the stub with its header block, then the members),
-// written one after the other: joined, they would be a second copy of it all.
+// written one after the other and read as they are written.
 Pieces build(const Options &o, Summary *summary) {
   std::vector<Input> inputs;
   std::vector<std::string> noted;  // prefixes taken off names, each said once
@@ -385,13 +372,14 @@ Pieces build(const Options &o, Summary *summary) {
   }
   refuse_duplicates(inputs, o);
   char letter = o.method[2];
-  Pieces out(1);  // out[0]: the stub, filled in last
+  std::vector<PackedMember> members;
+  std::vector<uint8_t> stub;  // filled in last
   uint16_t sum = 0;
   auto append = [&](PackedMember &&member) {
     if (!member.error.empty()) fail(member.error);
-    summary->bytes_out += member.bytes.size();
-    out.push_back(std::move(member.bytes));
+    summary->bytes_out += member.bytes.size() + member.size;
     sum ^= member.crc;
+    members.push_back(std::move(member));
   };
   HeaderBlockFields block = o.block;
   if (!o.from_archive.empty()) append({existing_archive(o, &sum, &block), 0, ""});  // with its own sum
@@ -410,7 +398,6 @@ Pieces build(const Options &o, Summary *summary) {
   if (o.from_archive.empty()) append({{0, 0}, 0, ""});  // a header size of 0 ends the archive
 
   if (!o.archive_only) {
-    std::vector<uint8_t> &stub = out[0];
     stub = read_whole(o.stub);
     if (stub.size() < PE_HEADER_OFFSET + 4 || stub[0] != 'M' || stub[1] != 'Z' ||
         (stub[60] | stub[61] << 8) != (int)PE_HEADER_OFFSET)
@@ -428,7 +415,7 @@ Pieces build(const Options &o, Summary *summary) {
     if (summary->bytes_out + stub.size() >= 0xFFFFFFFF)
       fail("the self-extractor would be 4 GiB or larger, which the stub cannot read");
   }
-  return out;
+  return output_pieces(std::move(stub), std::move(members));
 }
 
 // Every option, the modes it belongs to and how it is spelled. getopt_long
