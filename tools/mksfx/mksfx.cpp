@@ -619,9 +619,12 @@ int main(int argc, char **argv) {
     }
     Summary summary;
     Pieces pieces = build(o, &summary);
-    write_output(o.output, pieces);
     uint64_t written = 0;
-    for (const std::vector<uint8_t> &piece : pieces) written += piece.size();
+    write_output(o.output, [&](std::vector<uint8_t> *piece, std::string *error) {
+      bool more = pieces(piece, error);
+      written += more ? piece->size() : 0;
+      return more;
+    });
     if (!o.quiet)
       fprintf(stderr, "%s: %zu member%s, %llu bytes in, %llu out (%.1f%%), %llu bytes written, %.2f s\n",
               o.output.c_str(), summary.members, summary.members == 1 ? "" : "s",
