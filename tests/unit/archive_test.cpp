@@ -69,8 +69,7 @@ TEST_F(ArchiveTest, CrcMismatchDeletesTheFileStopsAndSkipsTheCommand) {
   EXPECT_EQ(extract(), 1);
   EXPECT_EQ(box_texts(), std::vector<std::string>{"\"" + dest + "/bad.txt\" CRC ERROR"});
   EXPECT_TRUE(exists(dest + "/ok.txt"));
-  EXPECT_FALSE(exists(dest + "/bad.txt"));
-  EXPECT_FALSE(exists(dest + "/later.txt"));
+  EXPECT_FALSE(exists(dest + "/bad.txt") || exists(dest + "/later.txt"));
   EXPECT_TRUE(posix::shell_executes().empty());
   EXPECT_EQ(posix::broadcasts().size(), 1u);  // the post-install step still ran
 }
@@ -153,8 +152,7 @@ TEST_F(ArchiveTest, ScanErrorsStopTheRunWithOneMessage) {
   };
   for (const auto &r : rows) {
     HeaderBlockFields block;
-    block.archive_offset = r.offset;
-    block.flags = r.flags;
+    block.archive_offset = r.offset, block.flags = r.flags;
     write_sfx(r.archive, block);
     fresh();
     EXPECT_EQ(extract(), 0) << r.message;
@@ -172,8 +170,7 @@ TEST_F(ArchiveTest, NoToTheFirstMessageStillAsksTheSecondPast2GiBAndFails) {
   write_sfx(head);
   std::vector<uint8_t> tail = archive_bytes({file_member("a.txt", "x"), file_member("!", "Second question?", '5')});
   std::fstream(sfx_path, std::ios::binary | std::ios::in | std::ios::out)
-      .seekp((long)std::filesystem::file_size(sfx_path) + 2500000000)
-      .write((const char *)tail.data(), (long)tail.size());
+      .seekp((long)std::filesystem::file_size(sfx_path) + 2500000000).write((const char *)tail.data(), (long)tail.size());
   for (int answer : {IDNO, IDYES}) posix::queue_answer(answer);
   EXPECT_EQ(extract(), 0);
   ASSERT_EQ(box_texts(), (std::vector<std::string>{"First question?", "Second question?"}));
@@ -188,11 +185,8 @@ TEST_F(ArchiveTest, NoToTheFirstMessageStillAsksTheSecondPast2GiBAndFails) {
 TEST_F(ArchiveTest, SpecialNamesSumsAndAnArchiveCutAtAMemberBoundary) {
   HeaderBlockFields block;
   block.flags = BLOCK_INTEGRITY_SUM;
-  std::vector<uint8_t> archive = archive_bytes({file_member("$", "$WindowTitle=Scripted\r\n"),
-                                                file_member("!", "Go on?"), file_member("!", ""),
-                                                file_member("!readme.txt", "bang"),
-                                                file_member("$data.bin", "dollar")},
-                                               true);
+  std::vector<uint8_t> archive = archive_bytes({file_member("$", "$WindowTitle=Scripted\r\n"), file_member("!", "Go on?"),
+      file_member("!", ""), file_member("!readme.txt", "bang"), file_member("$data.bin", "dollar")}, true);
   archive.resize(archive.size() - 2);  // no end marker
   std::vector<uint8_t> tampered = archive;
   tampered[0] ^= 0x10;  // the stored sum
@@ -201,10 +195,8 @@ TEST_F(ArchiveTest, SpecialNamesSumsAndAnArchiveCutAtAMemberBoundary) {
     fresh();
     EXPECT_EQ(extract(), 1);
     EXPECT_EQ(box_texts(), (std::vector<std::string>{"Go on?", ""}));  // an empty one leaves no text
-    EXPECT_EQ(read_text(dest + "/!readme.txt"), "bang");
-    EXPECT_EQ(read_text(dest + "/$data.bin"), "dollar");
-    EXPECT_FALSE(exists(dest + "/!"));  // the question and the script are never written
-    EXPECT_FALSE(exists(dest + "/$"));
+    EXPECT_EQ(read_text(dest + "/!readme.txt") + "|" + read_text(dest + "/$data.bin"), "bang|dollar");
+    EXPECT_FALSE(exists(dest + "/!") || exists(dest + "/$"));  // the question and the script are never written
     archive.push_back(0x40);
   }
   write_sfx(tampered, block);
@@ -221,9 +213,8 @@ TEST_F(ArchiveTest, SpecialNamesSumsAndAnArchiveCutAtAMemberBoundary) {
 TEST_F(ArchiveTest, Win32sShiftsTimesByTz) {
   posix::set_platform_id(VER_PLATFORM_WIN32s);
   write_sfx({file_member("a.txt", "x")});
-  const std::pair<std::string, int> rows[] = {{"EST5EDT", 5}, {"JST-9", -9},   {"GMT", 0},
-                                              {"-", 0},       {"IST-5:30", -5}, {"+0530", 530},
-                                              {"EST5" + std::string(120, 'x'), 0}};
+  const std::pair<std::string, int> rows[] = {{"EST5EDT", 5}, {"JST-9", -9}, {"GMT", 0}, {"-", 0}, {"IST-5:30", -5},
+                                              {"+0530", 530}, {"EST5" + std::string(120, 'x'), 0}};
   for (const auto &[tz, hours] : rows) {
     setenv("TZ", tz.c_str(), 1);
     std::filesystem::remove_all(dest);
@@ -252,8 +243,7 @@ TEST_F(ArchiveTest, ExtendedTimesAndAttributesOnlyForWindowsAndMsDos) {
               {'U', '/', {10, 10, 10}, 0x22}, {'W', 0, {11, 12, 13}, FILE_ATTRIBUTE_NORMAL}, {0, '/', {11, 12, 13}, 0x21}};
   for (const auto &row : rows) {
     std::vector<uint8_t> b = raw_member(r);
-    b[19] = 0x22, b[23] = (uint8_t)row.os;
-    set_header_crc(b);
+    b[19] = 0x22, b[23] = (uint8_t)row.os, set_header_crc(b);
     if (!row.os) b = member_data({"x.txt", {'x'}, '0', 1000000000, 1100000000, 1200000000, 1300000000, 0x21});
     put16(b, 0);
     HeaderBlockFields block;
@@ -266,8 +256,8 @@ TEST_F(ArchiveTest, ExtendedTimesAndAttributesOnlyForWindowsAndMsDos) {
     ASSERT_EQ(stat((dest + "/x.txt").c_str(), &st), 0);
     ASSERT_TRUE(posix::creation_time(dest + "/x.txt", &created));
     uint64_t creation = ((uint64_t)created.dwHighDateTime << 32 | created.dwLowDateTime) / 10000000 - 11644473600ull;
-    EXPECT_EQ(std::vector<uint64_t>({creation / 100000000, (uint64_t)st.st_mtime / 100000000,
-                                     (uint64_t)st.st_atime / 100000000}), row.times) << row.os;
+    EXPECT_EQ(std::vector<uint64_t>({creation / 100000000, (uint64_t)st.st_mtime / 100000000, (uint64_t)st.st_atime / 100000000}), row.times)
+        << row.os;
     EXPECT_EQ(GetFileAttributesA((dest + "/x.txt").c_str()), row.attributes) << row.os << (int)row.restore;
   }
 }
