@@ -26,13 +26,7 @@ class ArchiveTest : public SfxTest {
 // user agreed to replace is made writable first when attributes are restored,
 // and otherwise gives "Open ERROR".
 TEST_F(ArchiveTest, KeepNewerOverwriteAllAndReadOnlyFiles) {
-  const struct {
-    time_t existing;
-    bool win32s, overwrite_all, read_only;
-    char restore;
-    const char *left;
-    size_t boxes;
-  } rows[] = {{1000000000, false, true, false, 0, "mine", 0}, {999999999, false, true, false, 0, "from archive", 0},
+  const struct { time_t existing; bool win32s, overwrite_all, read_only; char restore; const char *left; size_t boxes; } rows[] = {{1000000000, false, true, false, 0, "mine", 0}, {999999999, false, true, false, 0, "from archive", 0},
               {-100000000, false, true, false, 0, "from archive", 0},  // 1966: older than any member
               {1000000000 - 9000, true, true, false, 0, "mine", 0},     // between the header time and its shift
               {999999999, false, false, false, 0, "from archive", 1},  // asked, Yes
@@ -87,9 +81,7 @@ TEST_F(ArchiveTest, EveryMethodExtractsAndTheCommandStartsInTheDestination) {
     set_header_crc(b);
     methods.insert(methods.end(), b.begin(), b.end());
   }
-  const struct {
-    std::string command, script, program, parameters;
-  } rows[] = {{"setup.exe /quiet  x", "", "setup.exe", "/quiet  x"},
+  const struct { std::string command, script, program, parameters; } rows[] = {{"setup.exe /quiet  x", "", "setup.exe", "/quiet  x"},
               {" \"My Setup.exe\"\t-a", "", "My Setup.exe", "-a"},
               {"run.exe", "", "run.exe", ""},
               {"ignored.exe", "$Command=go.exe \"a,b\",c", "go.exe", "a,b"}};
@@ -135,12 +127,7 @@ TEST_F(ArchiveTest, ScanErrorsStopTheRunWithOneMessage) {
   std::vector<uint8_t> hidden = raw_member({"", "hidden.txt", '0', "hidden"});
   slack.data += std::string(hidden.begin(), hidden.end());  // a whole member in the slack of a stored one
   slack.original = 10;
-  const struct {
-    std::vector<uint8_t> archive;
-    uint32_t offset;
-    const char *message;
-    uint8_t flags = 0;
-  } rows[] = {
+  const struct { std::vector<uint8_t> archive; uint32_t offset; const char *message; uint8_t flags = 0; } rows[] = {
       {level, 0, "Bad header"}, {raw_archive({{"", "a.txt", '3', ""}}), 0, "Bad header"}, {lz5, 0, "Bad header"},
       {raw_archive({{"", "a.txt", '8', ""}}), 0, "Bad header"},
       {raw_archive({no_crc}), 0, "Bad header"}, {outside, 0, "Bad header"}, {too_short, 0, "Bad header"},
@@ -235,11 +222,7 @@ TEST_F(ArchiveTest, ExtendedTimesAndAttributesOnlyForWindowsAndMsDos) {
   r.extra = {5, 0, 0x40, 0x21, 0, 27, 0, 0x41};
   for (int i = 0; i < 3; ++i)
     for (int k = 0; k < 8; ++k) r.extra.push_back((uint8_t)(file_time_of(1100000000 + 100000000 * i) >> 8 * k));
-  const struct {
-    char os, restore;
-    std::vector<uint64_t> times;  // creation, write, access
-    uint32_t attributes;
-  } rows[] = {{'W', '/', {11, 12, 13}, 0x21}, {'w', '/', {11, 12, 13}, 0x21}, {'M', '/', {11, 12, 13}, 0x21},
+  const struct { char os, restore; std::vector<uint64_t> times /* creation, write, access */; uint32_t attributes; } rows[] = {{'W', '/', {11, 12, 13}, 0x21}, {'w', '/', {11, 12, 13}, 0x21}, {'M', '/', {11, 12, 13}, 0x21},
               {'U', '/', {10, 10, 10}, 0x22}, {'W', 0, {11, 12, 13}, FILE_ATTRIBUTE_NORMAL}, {0, '/', {11, 12, 13}, 0x21}};
   for (const auto &row : rows) {
     std::vector<uint8_t> b = raw_member(r);

@@ -23,10 +23,7 @@ struct BitWriter {
   }
 };
 
-struct DecodeOutcome {
-  int status;  // ExitProcess status, -1 when the decoder returned
-  std::string text;
-};
+struct DecodeOutcome { int status; std::string text; };  // status: ExitProcess's, -1 when the decoder returned
 
 class DecoderTest : public SfxTest {
  protected:

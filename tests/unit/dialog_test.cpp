@@ -76,13 +76,8 @@ TEST_F(DialogTest, ChooserPathWithSpaceIsQuotedAndOkStripsTheQuotes) {
 // the script asks for auto start.
 TEST_F(DialogTest, AutoStartThatCannotGoOnNeverLeavesADeadDialog) {
   const std::string long_temp = "C:\\" + std::string(200, 't');
-  struct Row {
-    const char *why;
-    std::string tail, default_dir, fail;
-    const char *typed;  // pressing OK with this text in the box ("": as it is); null: no OK
-    int status;
-    std::vector<std::string> boxes;
-  } rows[] = {
+  // typed: pressing OK with this text in the box ("": as it is); null: no OK
+  struct Row { const char *why; std::string tail, default_dir, fail; const char *typed; int status; std::vector<std::string> boxes; } rows[] = {
       {"network path given with -n", "-n \\\\server\\share", "", "", nullptr, 0, {"Invalid directory"}},
       {"network path typed with slashes", "-n- C:\\Dest", "", "", "//server/share", 0, {"Invalid directory"}},
       {"a directory as the only argument", "C:\\Dest", "", "", nullptr, 0, {}},

@@ -17,12 +17,9 @@ struct FakeProgman {
       HWND client = (HWND)wparam;
       if (message == WM_DDE_INITIATE) {
         ++initiates;
-        if (answers)
-          posix::send_to(client, WM_DDE_ACK, (WPARAM)self,
-                         MAKELPARAM(GlobalAddAtomA("PROGMAN"), GlobalAddAtomA("PROGMAN")));
+        if (answers) posix::send_to(client, WM_DDE_ACK, (WPARAM)self, MAKELPARAM(GlobalAddAtomA("PROGMAN"), GlobalAddAtomA("PROGMAN")));
       } else if (message == WM_DDE_EXECUTE) {
-        commands.push_back((const char *)GlobalLock((HGLOBAL)lparam));
-        GlobalUnlock((HGLOBAL)lparam);
+        commands.push_back((const char *)GlobalLock((HGLOBAL)lparam)), GlobalUnlock((HGLOBAL)lparam);
         if (user_cancels) posix::post_to(client, WM_COMMAND, IDCANCEL, 0);
         if (!acknowledges_commands) return;
         posix::post_to(client, WM_DDE_ACK, (WPARAM)self, PackDDElParam(WM_DDE_ACK, 0x8000, (UINT_PTR)lparam));
@@ -74,10 +71,7 @@ TEST_F(ShellTest, Win32sWritesTheExtensionsSection) {
 TEST_F(ShellTest, WhatAScriptRegisters) {
   const std::string key60(60, 'F'), p = win(dest) + "\\viewer.exe";
   const struct {
-    std::string script;
-    std::vector<std::pair<std::string, std::string>> values;
-    std::vector<int> answers = {};
-    std::vector<std::string> questions = {};
+    std::string script; std::vector<std::pair<std::string, std::string>> values; std::vector<int> answers = {}; std::vector<std::string> questions = {};
   } rows[] = {
       {"$ClassTitle=Register\r\n$Class=.TXT,Text document,viewer.exe,TxtFile\r\n",
        {{".txt", "TxtFile"}, {".TXT", "TxtFile"},  // keys are found whatever their case
@@ -134,10 +128,7 @@ TEST_F(ShellTest, AFailedPassAndFieldsThatDoNotFit) {
 // Cancel pressed meanwhile the command does not start.
 TEST_F(ShellTest, ProgramManagerConversations) {
   const struct {
-    const char *why;
-    bool window, answers, acknowledges;
-    std::string group_title;
-    std::vector<int> initiates_commands_terminates;
+    const char *why; bool window, answers, acknowledges; std::string group_title; std::vector<int> initiates_commands_terminates;
     std::vector<std::string> started;
   } rows[] = {
       {"answers", true, true, true, "Start", {2, 2, 2}, {}}, {"action off", true, true, true, "Start,0", {0, 0, 0}, {}},

@@ -38,12 +38,7 @@ TEST_F(StartupTest, ProgramNameAndTokens) {
 // settings it starts with (-1: not looked at).
 TEST_F(StartupTest, CommandLineAndHeaderBlockMakeTheSettings) {
   const std::string long_dir = "D:\\" + std::string(252, 'x');
-  struct Row {
-    std::string tail, default_dir;
-    uint8_t flags;
-    std::string title, shown, caption;
-    int auto_start, keep_newer, overwrite_all;
-  } rows[] = {
+  struct Row { std::string tail, default_dir; uint8_t flags; std::string title, shown, caption; int auto_start, keep_newer, overwrite_all; } rows[] = {
       {"D:\\Given", "C:\\Block", 0, "", "C:\\Block", "", 0, -1, -1},  // a first token is no directory
       {"-n D:\\Given -c", "", 0, "", "D:\\Given", "", 1, 1, -1},       // -c after the directory is never seen
       {"-n \"D:\\My Dir\"", "", 0, "", "D:\\My Dir", "", 1, -1, -1},
