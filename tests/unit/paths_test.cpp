@@ -30,8 +30,7 @@ class PathsTest : public SfxTest {
   }
   std::string clean(const std::string &path, bool long_mode) {
     char buffer[516];
-    lstrcpyA(buffer, path.c_str());
-    clean_member_path(buffer, long_mode);
+    lstrcpyA(buffer, path.c_str()), clean_member_path(buffer, long_mode);
     return buffer;
   }
 };
