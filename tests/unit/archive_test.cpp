@@ -113,14 +113,12 @@ TEST_F(ArchiveTest, ScanErrorsStopTheRunWithOneMessage) {
   std::vector<uint8_t> level = archive_bytes({file_member("a.txt", "x")}), lz5 = raw_member({"", "a.txt", '5', ""}),
                        outside = raw_member({"", "a.txt", '0', ""}), too_short = outside;
   level[20] ^= 1;
-  lz5[3] = 'z';
-  set_header_crc(lz5);
+  lz5[3] = 'z', set_header_crc(lz5);
   outside[24] = 0xFF;                     // the first extended header runs past the header
   too_short[0] = 22, too_short[1] = 0;    // shorter than the fixed part: never read as one
   Raw no_crc{"", "a.txt", '5', ""}, big{"", "big.bin", '5', ""}, past{"", "a.txt", '0', "x"},
       huge{"", "zero.bin", '0', std::string(1000, '\0')}, slack{"", "a.txt", '0', "0123456789"};
-  no_crc.header_crc = false;
-  big.compressed = 1000000;
+  no_crc.header_crc = false, big.compressed = 1000000;
   past.extra = {7, 0, 0x7F, 'a', 'b'};  // the last extended header claims the two bytes after the header
   huge.extra = {19, 0, 0x42};           // 64-bit sizes: 4 GiB + 1000 each
   for (int twice = 0; twice < 2; ++twice) put32(huge.extra, 1000), put32(huge.extra, 1);

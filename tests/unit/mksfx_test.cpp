@@ -154,8 +154,7 @@ TEST_F(MksfxTest, FromArchiveWrapsWholeArchivesAndNamesWhatItRefuses) {
   std::vector<uint8_t> archive = read_file(good);
   auto patched = [&](size_t at, uint8_t value) {  // one header byte, the header CRC made good again
     std::vector<uint8_t> b = archive;
-    b[at] = value;
-    set_header_crc(b);
+    b[at] = value, set_header_crc(b);
     return b;
   };
   std::vector<uint8_t> damaged = archive;
@@ -183,8 +182,7 @@ TEST_F(MksfxTest, FromArchiveWrapsWholeArchivesAndNamesWhatItRefuses) {
 
 TEST_F(MksfxTest, HeaderBlockFieldsLandAtTheirOffsets) {
   if (!exists(SFX_DIST_DIR "/sfxstub32.exe")) GTEST_SKIP() << "no stub in dist/: build with scripts/build";
-  std::string in = tree();
-  std::string out = dir + "/setup.exe";
+  std::string in = tree(), out = dir + "/setup.exe";
   ASSERT_EQ(shell("umask 022 && " + mksfx + " --stub " SFX_DIST_DIR "/sfxstub32.exe --title Title --dir-caption Where"
                   " --default-dir '%WinDir%\\App' --run app.exe --auto-start --overwrite-all"
                   " --keep-newer-off --integrity-sum --restore-attributes --elevation invoker -o " + out + " " + in), 0);
@@ -248,8 +246,7 @@ TEST_F(MksfxTest, ErrorsNameTheProblemAndLeaveNoOutput) {
 }
 
 TEST_F(MksfxTest, OutputIsDeterministicLeavesItselfOutAndSourceDateEpochCapsTimes) {
-  std::string in = tree();
-  std::string pack = "SOURCE_DATE_EPOCH=1500000000 " + mksfx + " --archive-only -o " + in + "/a.lzh -C " + dir + " in";
+  std::string in = tree(), pack = "SOURCE_DATE_EPOCH=1500000000 " + mksfx + " --archive-only -o " + in + "/a.lzh -C " + dir + " in";
   ASSERT_EQ(shell(pack), 0);
   std::vector<uint8_t> b = read_file(in + "/a.lzh");
   // Again, with that output now in the tree: it is left out, and the bytes are the same.
@@ -344,8 +341,7 @@ TEST_F(MksfxTest, ProgressTextAtTheStartHalfWayAndTheEnd) {
 // A 256-byte header takes a pad byte (257): lhasa and jlha read every size.
 TEST_F(MksfxTest, HeadersOf255To257BytesReadBackByLhasaAndJlha) {
   auto pack = [&](size_t n) {
-    write_text(dir + "/" + std::string(n, 'n'), "x");
-    shell("cd " + dir + " && " + mksfx + " -q --archive-only --method lh0 -o h.lzh " + std::string(n, 'n'));
+    write_text(dir + "/" + std::string(n, 'n'), "x"), shell("cd " + dir + " && " + mksfx + " -q --archive-only --method lh0 -o h.lzh " + std::string(n, 'n'));
     std::vector<uint8_t> h = read_file(dir + "/h.lzh");
     return h[0] | h[1] << 8;
   };
