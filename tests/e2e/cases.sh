@@ -27,12 +27,8 @@ fail() {
   exit 1
 }
 expect_status() { [ "$1" = "$2" ] || fail "exit status $1, expected $2"; }
-expect_boxes() {  # expect_boxes TEXT... : exactly these box texts, in order
-  local got want
-  got=$(wine_box_texts "$LOG")
-  want=$(printf '%s\n' "$@")
-  [ "$got" = "$want" ] || fail "boxes were [$got], expected [$want]"
-}
+# expect_boxes TEXT... : exactly these box texts, in order
+expect_boxes() { local got; got=$(wine_box_texts "$LOG"); [ "$got" = "$(printf '%s\n' "$@")" ] || fail "boxes were [$got], expected [$*]"; }
 
 rm -rf "$WORK" "$DEST"
 mkdir -p "$WORK/in/docs/deep" "$WORK/in/empty dir"
@@ -46,28 +42,19 @@ wine_start_display || fail "no display"
 
 # Starts a run in the background; the log is emptied first, so no wait can
 # see an earlier run's boxes.
-run_bg() {
-  : > "$LOG"
-  wine_run "$LOG" "$@" &
-  pid=$!
-}
+run_bg() { : > "$LOG"; wine_run "$LOG" "$@" & pid=$!; }
 trap 'kill $(jobs -p) 2>/dev/null' EXIT
 
 # build [OPTIONS]: sfx.exe, the self-extractor of in/'s contents.
 build() { "$MKSFX" --stub "$STUB" --title "$TITLE" -o "$WORK/sfx.exe" "$@" -C in . || fail "mksfx failed"; }
 # extracted [EXE [DIR]]: runs EXE (sfx.exe) with -n DIR (the destination) and
 # expects the extract pass to have run.
-extracted() {
-  wine_run "$LOG" "${1:-sfx.exe}" -n "${2:-$DEST_WIN}"
-  expect_status $? 1
-}
+extracted() { wine_run "$LOG" "${1:-sfx.exe}" -n "${2:-$DEST_WIN}"; expect_status $? 1; }
 same_tree() { diff -r "$WORK/in" "$DEST" >/dev/null || fail "extracted tree differs"; }
 file_times() { (cd "$1" && find . -type f -exec stat -c '%n %Y' {} + | sort); }
 
 case $CASE in
-setup)
-  wine_make_prefix || fail "prefix"
-  ;;
+setup) wine_make_prefix || fail "prefix" ;;
 auto_start)
   # The stub moved by its own relocation table to a base of its own choosing,
   # as Win32s moves every program (one location left out points into
@@ -263,8 +250,6 @@ hostile_paths)
   wait $pid; expect_status $? 0
   wine_box_texts "$LOG" | grep -q '" Tampered DATA$' || fail "boxes: $(wine_box_texts "$LOG")"
   ;;
-*)
-  fail "unknown case"
-  ;;
+*) fail "unknown case" ;;
 esac
 echo "PASS [$CASE]"

@@ -31,15 +31,10 @@ def member(name, data=b'', method=b'0', directory=b''):
 
 KINDS = {
     'paths': [
-        member(b'../escape1.txt', b'1'),
-        member(b'a/../../escape2.txt', b'2'),
-        member(b'..\\escape4.txt', b'4'),
-        member(b'escape5.txt', b'5', directory=b'..\xff..\xff'),
-        member(b'../dir/', method=b'd'),
-        member(b'hello.txt', b'amiga', directory=b'subdir\xffsubdir2'),
-        member(b'plaindir', method=b'd'),
-        member(b'link|../../target', method=b'd'),
-        member(b'after.txt', b'after'),
+        member(b'../escape1.txt', b'1'), member(b'a/../../escape2.txt', b'2'), member(b'..\\escape4.txt', b'4'),
+        member(b'escape5.txt', b'5', directory=b'..\xff..\xff'), member(b'../dir/', method=b'd'),
+        member(b'hello.txt', b'amiga', directory=b'subdir\xffsubdir2'), member(b'plaindir', method=b'd'),
+        member(b'link|../../target', method=b'd'), member(b'after.txt', b'after'),
         *[member(name, b'dev-' + data) for name, data in [
             (b'nul.txt', b'nul'), (b'aux.h', b'aux'), (b'LPT1.log', b'lpt1'), (b'con/x.txt', b'con'),
             (b'com1', b'com1'), (b'ctl\x01name.txt', b'ctl')]],

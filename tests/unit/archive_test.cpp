@@ -26,13 +26,7 @@ class ArchiveTest : public SfxTest {
 // user agreed to replace is made writable first when attributes are restored,
 // and otherwise gives "Open ERROR".
 TEST_F(ArchiveTest, KeepNewerOverwriteAllAndReadOnlyFiles) {
-  const struct {
-    time_t existing;
-    bool win32s, overwrite_all, read_only;
-    char restore;
-    const char *left;
-    size_t boxes;
-  } rows[] = {{1000000000, false, true, false, 0, "mine", 0}, {999999999, false, true, false, 0, "from archive", 0},
+  const struct { time_t existing; bool win32s, overwrite_all, read_only; char restore; const char *left; size_t boxes; } rows[] = {{1000000000, false, true, false, 0, "mine", 0}, {999999999, false, true, false, 0, "from archive", 0},
               {-100000000, false, true, false, 0, "from archive", 0},  // 1966: older than any member
               {1000000000 - 9000, true, true, false, 0, "mine", 0},     // between the header time and its shift
               {999999999, false, false, false, 0, "from archive", 1},  // asked, Yes
@@ -69,8 +63,7 @@ TEST_F(ArchiveTest, CrcMismatchDeletesTheFileStopsAndSkipsTheCommand) {
   EXPECT_EQ(extract(), 1);
   EXPECT_EQ(box_texts(), std::vector<std::string>{"\"" + dest + "/bad.txt\" CRC ERROR"});
   EXPECT_TRUE(exists(dest + "/ok.txt"));
-  EXPECT_FALSE(exists(dest + "/bad.txt"));
-  EXPECT_FALSE(exists(dest + "/later.txt"));
+  EXPECT_FALSE(exists(dest + "/bad.txt") || exists(dest + "/later.txt"));
   EXPECT_TRUE(posix::shell_executes().empty());
   EXPECT_EQ(posix::broadcasts().size(), 1u);  // the post-install step still ran
 }
@@ -88,9 +81,7 @@ TEST_F(ArchiveTest, EveryMethodExtractsAndTheCommandStartsInTheDestination) {
     set_header_crc(b);
     methods.insert(methods.end(), b.begin(), b.end());
   }
-  const struct {
-    std::string command, script, program, parameters;
-  } rows[] = {{"setup.exe /quiet  x", "", "setup.exe", "/quiet  x"},
+  const struct { std::string command, script, program, parameters; } rows[] = {{"setup.exe /quiet  x", "", "setup.exe", "/quiet  x"},
               {" \"My Setup.exe\"\t-a", "", "My Setup.exe", "-a"},
               {"run.exe", "", "run.exe", ""},
               {"ignored.exe", "$Command=go.exe \"a,b\",c", "go.exe", "a,b"}};
@@ -122,26 +113,19 @@ TEST_F(ArchiveTest, ScanErrorsStopTheRunWithOneMessage) {
   std::vector<uint8_t> level = archive_bytes({file_member("a.txt", "x")}), lz5 = raw_member({"", "a.txt", '5', ""}),
                        outside = raw_member({"", "a.txt", '0', ""}), too_short = outside;
   level[20] ^= 1;
-  lz5[3] = 'z';
-  set_header_crc(lz5);
+  lz5[3] = 'z', set_header_crc(lz5);
   outside[24] = 0xFF;                     // the first extended header runs past the header
   too_short[0] = 22, too_short[1] = 0;    // shorter than the fixed part: never read as one
   Raw no_crc{"", "a.txt", '5', ""}, big{"", "big.bin", '5', ""}, past{"", "a.txt", '0', "x"},
       huge{"", "zero.bin", '0', std::string(1000, '\0')}, slack{"", "a.txt", '0', "0123456789"};
-  no_crc.header_crc = false;
-  big.compressed = 1000000;
+  no_crc.header_crc = false, big.compressed = 1000000;
   past.extra = {7, 0, 0x7F, 'a', 'b'};  // the last extended header claims the two bytes after the header
   huge.extra = {19, 0, 0x42};           // 64-bit sizes: 4 GiB + 1000 each
   for (int twice = 0; twice < 2; ++twice) put32(huge.extra, 1000), put32(huge.extra, 1);
   std::vector<uint8_t> hidden = raw_member({"", "hidden.txt", '0', "hidden"});
   slack.data += std::string(hidden.begin(), hidden.end());  // a whole member in the slack of a stored one
   slack.original = 10;
-  const struct {
-    std::vector<uint8_t> archive;
-    uint32_t offset;
-    const char *message;
-    uint8_t flags = 0;
-  } rows[] = {
+  const struct { std::vector<uint8_t> archive; uint32_t offset; const char *message; uint8_t flags = 0; } rows[] = {
       {level, 0, "Bad header"}, {raw_archive({{"", "a.txt", '3', ""}}), 0, "Bad header"}, {lz5, 0, "Bad header"},
       {raw_archive({{"", "a.txt", '8', ""}}), 0, "Bad header"},
       {raw_archive({no_crc}), 0, "Bad header"}, {outside, 0, "Bad header"}, {too_short, 0, "Bad header"},
@@ -153,8 +137,7 @@ TEST_F(ArchiveTest, ScanErrorsStopTheRunWithOneMessage) {
   };
   for (const auto &r : rows) {
     HeaderBlockFields block;
-    block.archive_offset = r.offset;
-    block.flags = r.flags;
+    block.archive_offset = r.offset, block.flags = r.flags;
     write_sfx(r.archive, block);
     fresh();
     EXPECT_EQ(extract(), 0) << r.message;
@@ -172,8 +155,7 @@ TEST_F(ArchiveTest, NoToTheFirstMessageStillAsksTheSecondPast2GiBAndFails) {
   write_sfx(head);
   std::vector<uint8_t> tail = archive_bytes({file_member("a.txt", "x"), file_member("!", "Second question?", '5')});
   std::fstream(sfx_path, std::ios::binary | std::ios::in | std::ios::out)
-      .seekp((long)std::filesystem::file_size(sfx_path) + 2500000000)
-      .write((const char *)tail.data(), (long)tail.size());
+      .seekp((long)std::filesystem::file_size(sfx_path) + 2500000000).write((const char *)tail.data(), (long)tail.size());
   for (int answer : {IDNO, IDYES}) posix::queue_answer(answer);
   EXPECT_EQ(extract(), 0);
   ASSERT_EQ(box_texts(), (std::vector<std::string>{"First question?", "Second question?"}));
@@ -188,11 +170,8 @@ TEST_F(ArchiveTest, NoToTheFirstMessageStillAsksTheSecondPast2GiBAndFails) {
 TEST_F(ArchiveTest, SpecialNamesSumsAndAnArchiveCutAtAMemberBoundary) {
   HeaderBlockFields block;
   block.flags = BLOCK_INTEGRITY_SUM;
-  std::vector<uint8_t> archive = archive_bytes({file_member("$", "$WindowTitle=Scripted\r\n"),
-                                                file_member("!", "Go on?"), file_member("!", ""),
-                                                file_member("!readme.txt", "bang"),
-                                                file_member("$data.bin", "dollar")},
-                                               true);
+  std::vector<uint8_t> archive = archive_bytes({file_member("$", "$WindowTitle=Scripted\r\n"), file_member("!", "Go on?"),
+      file_member("!", ""), file_member("!readme.txt", "bang"), file_member("$data.bin", "dollar")}, true);
   archive.resize(archive.size() - 2);  // no end marker
   std::vector<uint8_t> tampered = archive;
   tampered[0] ^= 0x10;  // the stored sum
@@ -201,10 +180,8 @@ TEST_F(ArchiveTest, SpecialNamesSumsAndAnArchiveCutAtAMemberBoundary) {
     fresh();
     EXPECT_EQ(extract(), 1);
     EXPECT_EQ(box_texts(), (std::vector<std::string>{"Go on?", ""}));  // an empty one leaves no text
-    EXPECT_EQ(read_text(dest + "/!readme.txt"), "bang");
-    EXPECT_EQ(read_text(dest + "/$data.bin"), "dollar");
-    EXPECT_FALSE(exists(dest + "/!"));  // the question and the script are never written
-    EXPECT_FALSE(exists(dest + "/$"));
+    EXPECT_EQ(read_text(dest + "/!readme.txt") + "|" + read_text(dest + "/$data.bin"), "bang|dollar");
+    EXPECT_FALSE(exists(dest + "/!") || exists(dest + "/$"));  // the question and the script are never written
     archive.push_back(0x40);
   }
   write_sfx(tampered, block);
@@ -221,9 +198,8 @@ TEST_F(ArchiveTest, SpecialNamesSumsAndAnArchiveCutAtAMemberBoundary) {
 TEST_F(ArchiveTest, Win32sShiftsTimesByTz) {
   posix::set_platform_id(VER_PLATFORM_WIN32s);
   write_sfx({file_member("a.txt", "x")});
-  const std::pair<std::string, int> rows[] = {{"EST5EDT", 5}, {"JST-9", -9},   {"GMT", 0},
-                                              {"-", 0},       {"IST-5:30", -5}, {"+0530", 530},
-                                              {"EST5" + std::string(120, 'x'), 0}};
+  const std::pair<std::string, int> rows[] = {{"EST5EDT", 5}, {"JST-9", -9}, {"GMT", 0}, {"-", 0}, {"IST-5:30", -5},
+                                              {"+0530", 530}, {"EST5" + std::string(120, 'x'), 0}};
   for (const auto &[tz, hours] : rows) {
     setenv("TZ", tz.c_str(), 1);
     std::filesystem::remove_all(dest);
@@ -244,16 +220,11 @@ TEST_F(ArchiveTest, ExtendedTimesAndAttributesOnlyForWindowsAndMsDos) {
   r.extra = {5, 0, 0x40, 0x21, 0, 27, 0, 0x41};
   for (int i = 0; i < 3; ++i)
     for (int k = 0; k < 8; ++k) r.extra.push_back((uint8_t)(file_time_of(1100000000 + 100000000 * i) >> 8 * k));
-  const struct {
-    char os, restore;
-    std::vector<uint64_t> times;  // creation, write, access
-    uint32_t attributes;
-  } rows[] = {{'W', '/', {11, 12, 13}, 0x21}, {'w', '/', {11, 12, 13}, 0x21}, {'M', '/', {11, 12, 13}, 0x21},
+  const struct { char os, restore; std::vector<uint64_t> times /* creation, write, access */; uint32_t attributes; } rows[] = {{'W', '/', {11, 12, 13}, 0x21}, {'w', '/', {11, 12, 13}, 0x21}, {'M', '/', {11, 12, 13}, 0x21},
               {'U', '/', {10, 10, 10}, 0x22}, {'W', 0, {11, 12, 13}, FILE_ATTRIBUTE_NORMAL}, {0, '/', {11, 12, 13}, 0x21}};
   for (const auto &row : rows) {
     std::vector<uint8_t> b = raw_member(r);
-    b[19] = 0x22, b[23] = (uint8_t)row.os;
-    set_header_crc(b);
+    b[19] = 0x22, b[23] = (uint8_t)row.os, set_header_crc(b);
     if (!row.os) b = member_data({"x.txt", {'x'}, '0', 1000000000, 1100000000, 1200000000, 1300000000, 0x21});
     put16(b, 0);
     HeaderBlockFields block;
@@ -266,8 +237,8 @@ TEST_F(ArchiveTest, ExtendedTimesAndAttributesOnlyForWindowsAndMsDos) {
     ASSERT_EQ(stat((dest + "/x.txt").c_str(), &st), 0);
     ASSERT_TRUE(posix::creation_time(dest + "/x.txt", &created));
     uint64_t creation = ((uint64_t)created.dwHighDateTime << 32 | created.dwLowDateTime) / 10000000 - 11644473600ull;
-    EXPECT_EQ(std::vector<uint64_t>({creation / 100000000, (uint64_t)st.st_mtime / 100000000,
-                                     (uint64_t)st.st_atime / 100000000}), row.times) << row.os;
+    EXPECT_EQ(std::vector<uint64_t>({creation / 100000000, (uint64_t)st.st_mtime / 100000000, (uint64_t)st.st_atime / 100000000}), row.times)
+        << row.os;
     EXPECT_EQ(GetFileAttributesA((dest + "/x.txt").c_str()), row.attributes) << row.os << (int)row.restore;
   }
 }

@@ -23,10 +23,7 @@ struct BitWriter {
   }
 };
 
-struct DecodeOutcome {
-  int status;  // ExitProcess status, -1 when the decoder returned
-  std::string text;
-};
+struct DecodeOutcome { int status; std::string text; };  // status: ExitProcess's, -1 when the decoder returned
 
 class DecoderTest : public SfxTest {
  protected:
@@ -43,22 +40,15 @@ class DecoderTest : public SfxTest {
     write_file(dir + "/in.bin", compressed);
     if (compressed_size == 0xFFFFFFFF) compressed_size = (uint32_t)compressed.size();
     std::vector<uint8_t> header = {0, 0, '-', 'l', 'h', (uint8_t)method, '-'};
-    put32(header, compressed_size);
-    put32(header, size);
-    header.resize(32);
+    put32(header, compressed_size), put32(header, size), header.resize(32);
     header[HDR_FILE_CRC] = (uint8_t)file_crc, header[HDR_FILE_CRC + 1] = (uint8_t)(file_crc >> 8);
-    ctx->header_buffer = header.data();
-    ctx->archive_file = _lopen((dir + "/in.bin").c_str(), OF_READ);
+    ctx->header_buffer = header.data(), ctx->archive_file = _lopen((dir + "/in.bin").c_str(), OF_READ);
     lstrcpyA(ctx->target_path, output.c_str());
     ctx->output_file = CreateFileA(output.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ctx->input_pos = (DWORD)-1;
     int status = posix::run(decode_member);
-    if (status < 0) {  // the decoder returned; an exit has closed them
-      CloseHandle(ctx->output_file);
-      _lclose(ctx->archive_file);
-    }
-    ctx->header_buffer = nullptr;
-    ctx->output_file = NO_FILE;
+    if (status < 0) CloseHandle(ctx->output_file), _lclose(ctx->archive_file);  // the decoder returned; an exit has closed them
+    ctx->header_buffer = nullptr, ctx->output_file = NO_FILE;
     return {status, read_text(output)};
   }
   std::string output;
@@ -68,8 +58,7 @@ class DecoderTest : public SfxTest {
 // (symbol 263, code 1); the position code has the single symbol 0.
 BitWriter two_symbol_block(uint16_t block_size, unsigned pos_bits = 4) {
   BitWriter w;
-  w.put(block_size, 16);
-  w.put(4, 5).put(0, 3).put(0, 3).put(1, 3).put(0, 2).put(1, 3);  // code-length code: 2 and 3, length 1
+  w.put(block_size, 16).put(4, 5).put(0, 3).put(0, 3).put(1, 3).put(0, 2).put(1, 3);  // code-length code: 2 and 3, length 1
   w.put(264, 9);
   w.put(0, 1).put(65 - 20, 9).put(1, 1);    // 65 zero lengths, then length 1 for 'A'
   w.put(0, 1).put(197 - 20, 9).put(1, 1);   // 197 zero lengths, then length 1 for symbol 263
@@ -133,9 +122,8 @@ TEST_F(DecoderTest, UnusableTablesInTheStreamAreBadTables) {
   complete.put(1, 16).put(4, 5).put(0, 3).put(0, 3).put(1, 3).put(0, 2).put(1, 3);  // symbols 2 and 3
   complete.put(511, 9).put(0, 1).put(508 - 20, 9).put(1, 1).put(1, 1).put(1, 1);  // 508 zeros, three ones
   complete.put(0, 5).put(0, 5).put(0, 1);  // one position; then the match of symbol 508
-  const std::pair<char, BitWriter *> rows[] = {{'5', &three},   {'5', &four},        {'5', &too_long},
-                                               {'5', &literal}, {'5', &code_length}, {'5', &position},
-                                               {'7', &zeros},   {'7', &complete}};
+  const std::pair<char, BitWriter *> rows[] = {{'5', &three}, {'5', &four}, {'5', &too_long}, {'5', &literal},
+                                               {'5', &code_length}, {'5', &position}, {'7', &zeros}, {'7', &complete}};
   for (const auto &[method, w] : rows) {
     EXPECT_EQ(decode(method, w->bytes, 10).status, 1);
     EXPECT_EQ(last_box_text(), "\"" + sfx_path + "\" Bad table");

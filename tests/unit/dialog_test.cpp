@@ -59,20 +59,14 @@ TEST_F(DialogTest, ChooserPathWithSpaceIsQuotedAndOkStripsTheQuotes) {
   posix::set_chooser_result(dest + " dir/work.txt");
   std::string shown;
   int status = run_with("", {[&](HWND d) { press(d, IDC_REFERENCE); },
-                             [&](HWND d) {
-                               shown = posix::control(IDC_DIRECTORY)->text;
-                               press(d, IDOK);
-                             }});
+                             [&](HWND d) { shown = posix::control(IDC_DIRECTORY)->text, press(d, IDOK); }});
   EXPECT_EQ(status, 1);
   EXPECT_EQ(shown, "\"" + dest + " dir\"");
   EXPECT_TRUE(exists(dest + " dir/a.txt"));
   const posix::ChooserRequest &r = posix::chooser_request();  // the stand-in refuses a malformed one
-  EXPECT_TRUE(r.shown);
-  EXPECT_NE(r.owner, nullptr);
-  EXPECT_EQ(r.flags, (DWORD)(OFN_ENABLETEMPLATE | OFN_HIDEREADONLY));
-  EXPECT_EQ(r.title, "Extracting directory");
-  EXPECT_EQ(r.preset, "work.txt");
-  EXPECT_EQ(r.max_file, (DWORD)MAX_PATH);
+  EXPECT_TRUE(r.shown && r.owner != nullptr);
+  EXPECT_EQ(std::make_tuple(r.flags, r.title, r.preset, r.max_file),
+            std::make_tuple((DWORD)(OFN_ENABLETEMPLATE | OFN_HIDEREADONLY), std::string("Extracting directory"), std::string("work.txt"), (DWORD)MAX_PATH));
 }
 
 // Whenever OK cannot lead to extraction, the user gets the dialog back (the
@@ -82,13 +76,8 @@ TEST_F(DialogTest, ChooserPathWithSpaceIsQuotedAndOkStripsTheQuotes) {
 // the script asks for auto start.
 TEST_F(DialogTest, AutoStartThatCannotGoOnNeverLeavesADeadDialog) {
   const std::string long_temp = "C:\\" + std::string(200, 't');
-  struct Row {
-    const char *why;
-    std::string tail, default_dir, fail;
-    const char *typed;  // pressing OK with this text in the box ("": as it is); null: no OK
-    int status;
-    std::vector<std::string> boxes;
-  } rows[] = {
+  // typed: pressing OK with this text in the box ("": as it is); null: no OK
+  struct Row { const char *why; std::string tail, default_dir, fail; const char *typed; int status; std::vector<std::string> boxes; } rows[] = {
       {"network path given with -n", "-n \\\\server\\share", "", "", nullptr, 0, {"Invalid directory"}},
       {"network path typed with slashes", "-n- C:\\Dest", "", "", "//server/share", 0, {"Invalid directory"}},
       {"a directory as the only argument", "C:\\Dest", "", "", nullptr, 0, {}},
@@ -110,22 +99,17 @@ TEST_F(DialogTest, AutoStartThatCannotGoOnNeverLeavesADeadDialog) {
     fresh();
     if (!r.fail.empty()) posix::fail_call(r.fail, 1);
     std::vector<std::function<void(HWND)>> steps;
-    if (r.typed) steps.push_back([&](HWND d) {
-      if (*r.typed) posix::control(IDC_DIRECTORY)->text = r.typed;
-      press(d, IDOK);
-    });
+    if (r.typed) steps.push_back([&](HWND d) { if (*r.typed) posix::control(IDC_DIRECTORY)->text = r.typed; press(d, IDOK); });
     EXPECT_EQ(run_with(r.tail, steps), r.status);
     EXPECT_EQ(box_texts(), r.boxes);
     EXPECT_EQ(exists(dir + "/drives/C/Dest/a.txt"), r.status == 1);
-    EXPECT_FALSE(exists(dir + "/%WORK%"));
-    EXPECT_FALSE(exists(dir + "/drives/C/Block"));
+    EXPECT_FALSE(exists(dir + "/%WORK%") || exists(dir + "/drives/C/Block"));
   }
   unsetenv("TEMP");
 }
 
 TEST_F(DialogTest, SecondOkDuringThePassIsIgnored) {
-  write_sfx({file_member("$", "$Flag=8192"), file_member("a.txt", "x"),
-             file_member("b.txt", std::string(70000, 'b'))});
+  write_sfx({file_member("$", "$Flag=8192"), file_member("a.txt", "x"), file_member("b.txt", std::string(70000, 'b'))});
   int status = run_with("-n " + dest, {[&](HWND d) {
                           EXPECT_TRUE(posix::control(IDCANCEL)->enabled);  // keep_controls
                           press(d, IDOK);
@@ -150,13 +134,8 @@ TEST_F(DialogTest, CancelBetweenMembersEndsTheRunThere) {
     fresh();
     std::filesystem::create_directories(dest);
     write_text(dest + "/x.txt", "mine");
-    if (r.second > 0) posix::queue_answer(r.second);
-    if (r.second == 0) posix::fail_call("MessageBoxA", 1);
-    EXPECT_EQ(run_with((r.second < 0 ? "-n- " : "-c -n- ") + dest, {[&](HWND d) {
-                         press(d, IDOK);
-                         if (r.second < 0) press(d, IDCANCEL);
-                       }}),
-              1);
+    r.second > 0 ? posix::queue_answer(r.second) : r.second == 0 ? posix::fail_call("MessageBoxA", 1) : void();
+    EXPECT_EQ(run_with((r.second < 0 ? "-n- " : "-c -n- ") + dest, {[&](HWND d) { press(d, IDOK), r.second < 0 ? press(d, IDCANCEL) : void(); }}), 1);
     EXPECT_FALSE(exists(dest + "/later")) << r.first.path << r.second;
     EXPECT_EQ(read_text(dest + "/x.txt"), "mine");
     EXPECT_TRUE(posix::shell_executes().empty() && posix::broadcasts().empty());

@@ -14,11 +14,7 @@ namespace fs = std::filesystem;
 
 std::string output;  // what the last shell() printed, for failure messages
 
-struct Row {  // a command run in the test's directory ($M is mksfx), its status and a text in its output
-  std::string command;
-  int status;
-  std::string expected;
-};
+struct Row { std::string command; int status; std::string expected; };  // run in the test's directory ($M is mksfx)
 
 void run_rows(const std::string &dir, const std::vector<Row> &rows) {
   for (const Row &r : rows) {
@@ -32,6 +28,11 @@ int shell(const std::string &command) {
   int status;
   output = capture(command, &status);
   return status;
+}
+
+// Files below root (their directories made), each holding `text`, or its own name when that is null.
+void put_files(const std::string &root, const std::vector<std::string> &names, const char *text = "x") {
+  for (const std::string &n : names) fs::create_directories(fs::path(root + "/" + n).parent_path()), write_text(root + "/" + n, text ? text : n);
 }
 
 class MksfxTest : public SfxTest {
@@ -170,8 +171,7 @@ TEST_F(MksfxTest, ExtractWritesNothingOutsideTheDestination) {
 
 // --extract over changed files: each option and answer keeps or replaces them; no answer cancels.
 TEST_F(MksfxTest, ExtractReplacesExistingFilesOnlyWhenToldTo) {
-  write_text(dir + "/a.txt", "member a");
-  write_text(dir + "/b.txt", "member b");
+  write_text(dir + "/a.txt", "member a"), write_text(dir + "/b.txt", "member b");
   std::string from = " -C " + fs::path(dir).parent_path().string() + " -C " + fs::path(dir).filename().string();
   ASSERT_EQ(shell(mksfx + " -q --archive-only -o " + dir + "/x.lzh" + from + " a.txt b.txt"), 0) << output;  // as tar
   const std::string cases[][3] = {  // option, answers; status and the two files after
@@ -181,8 +181,7 @@ TEST_F(MksfxTest, ExtractReplacesExistingFilesOnlyWhenToldTo) {
   std::string out = dir + "/out", extract = mksfx + " -q --extract " + dir + "/x.lzh -C " + out;
   fs::create_directories(out);
   for (const auto &c : cases) {
-    write_text(out + "/a.txt", "changed a");
-    write_text(out + "/b.txt", "changed b");
+    write_text(out + "/a.txt", "changed a"), write_text(out + "/b.txt", "changed b");
     int status = shell("printf '" + c[1] + "' | " + extract + " " + c[0]);
     EXPECT_EQ(std::to_string(status) + " " + read_text(out + "/a.txt") + ", " + read_text(out + "/b.txt"), c[2])
         << c[0] << c[1] << output;
@@ -199,8 +198,7 @@ TEST_F(MksfxTest, FromArchiveWrapsWholeArchivesAndNamesWhatItRefuses) {
   std::vector<uint8_t> archive = read_file(good);
   auto patched = [&](size_t at, uint8_t value) {  // one header byte, the header CRC made good again
     std::vector<uint8_t> b = archive;
-    b[at] = value;
-    set_header_crc(b);
+    b[at] = value, set_header_crc(b);
     return b;
   };
   std::vector<uint8_t> damaged = archive;
@@ -219,9 +217,7 @@ TEST_F(MksfxTest, FromArchiveWrapsWholeArchivesAndNamesWhatItRefuses) {
     EXPECT_NE(output.find("status=2"), std::string::npos) << output;
     EXPECT_FALSE(exists(out));
   }
-  ASSERT_EQ(shell(mksfx + " --stub " SFX_DIST_DIR "/sfxstub32.exe --integrity-sum --from-archive " + good +
-                  " -o " + out),
-            0);
+  ASSERT_EQ(shell(mksfx + " --stub " SFX_DIST_DIR "/sfxstub32.exe --integrity-sum --from-archive " + good + " -o " + out), 0);
   std::vector<uint8_t> sfx = read_file(out);
   uint32_t offset = read_u32(&sfx[512]);  // the sum, then the archive as it was
   EXPECT_EQ(std::vector<uint8_t>(sfx.begin() + offset + 2, sfx.end()), archive);
@@ -230,12 +226,10 @@ TEST_F(MksfxTest, FromArchiveWrapsWholeArchivesAndNamesWhatItRefuses) {
 
 TEST_F(MksfxTest, HeaderBlockFieldsLandAtTheirOffsets) {
   if (!exists(SFX_DIST_DIR "/sfxstub32.exe")) GTEST_SKIP() << "no stub in dist/: build with scripts/build";
-  std::string in = tree();
-  std::string out = dir + "/setup.exe";
+  std::string in = tree(), out = dir + "/setup.exe";
   ASSERT_EQ(shell("umask 022 && " + mksfx + " --stub " SFX_DIST_DIR "/sfxstub32.exe --title Title --dir-caption Where"
                   " --default-dir '%WinDir%\\App' --run app.exe --auto-start --overwrite-all"
-                  " --keep-newer-off --integrity-sum --restore-attributes --elevation invoker -o " + out + " " + in),
-            0);
+                  " --keep-newer-off --integrity-sum --restore-attributes --elevation invoker -o " + out + " " + in), 0);
   std::vector<uint8_t> stub = read_file(SFX_DIST_DIR "/sfxstub32.exe"), b = read_file(out);
   uint32_t offset = read_u32(&b[512]);
   EXPECT_EQ(offset, stub.size());
@@ -262,11 +256,8 @@ TEST_F(MksfxTest, ErrorsNameTheProblemAndLeaveNoOutput) {
   std::vector<uint8_t> stub(1236);  // as much of a stub as mksfx looks at
   stub[0] = 'M', stub[1] = 'Z', stub[60] = 0xD0, stub[61] = 0x04;
   write_file(dir + "/stub.exe", stub);
-  for (std::string name : {"twin/README.TXT", "twin/readme.txt", "twin/Big.txt", "places/c:x", "places/\\x",
-                           "clean/a?b", "clean/a_b", "%WinDir%/x.dll", "pipes/file"}) {
-    fs::create_directories(fs::path(dir + "/" + name).parent_path());
-    write_text(dir + "/" + name, "x");
-  }
+  put_files(dir, {"twin/README.TXT", "twin/readme.txt", "twin/Big.txt", "places/c:x", "places/\\x", "clean/a?b", "clean/a_b",
+                  "%WinDir%/x.dll", "pipes/file"});
   ASSERT_EQ(shell("mkfifo " + dir + "/pipes/fifo && ln -s . " + dir + "/pipes/self"), 0);
   const std::pair<std::string, std::string> cases[] = {
       {"--archive-only -o " + out + " -C " + dir + " twin", "would both extract to twin/"},
@@ -290,8 +281,7 @@ TEST_F(MksfxTest, ErrorsNameTheProblemAndLeaveNoOutput) {
   EXPECT_EQ(shell(mksfx + " --archive-only --codepage 932 -o " + out + " " + dir + "/\xE6\x97\xA5.txt"), 0);
   EXPECT_NE(read_text(out).find("\x93\xFA.txt"), std::string::npos);  // Shift-JIS, listed as UTF-8 again
   EXPECT_NE(capture(mksfx + " --codepage 932 --list " + out).find("\xE6\x97\xA5.txt"), std::string::npos);
-  std::string pipes =
-      capture("timeout 20 " + mksfx + " --archive-only -o " + out + " -C " + dir + " pipes %WinDir%");
+  std::string pipes = capture("timeout 20 " + mksfx + " --archive-only -o " + out + " -C " + dir + " pipes %WinDir%");
   EXPECT_NE(pipes.find("fifo: not a file or a directory, left out"), std::string::npos) << pipes;  // in a tree
   EXPECT_NE(pipes.find("pipes/self: a link back to a folder it is in, left out"), std::string::npos) << pipes;
   write_file(dir + "/wrap.lzh", raw_archive({{"", "a", '0', ""}, {"", "w", '0', "", 4294967226, 4294967226}}));  // to 0
@@ -300,8 +290,7 @@ TEST_F(MksfxTest, ErrorsNameTheProblemAndLeaveNoOutput) {
 }
 
 TEST_F(MksfxTest, OutputIsDeterministicLeavesItselfOutAndSourceDateEpochCapsTimes) {
-  std::string in = tree();
-  std::string pack = "SOURCE_DATE_EPOCH=1500000000 " + mksfx + " --archive-only -o " + in + "/a.lzh -C " + dir + " in";
+  std::string in = tree(), pack = "SOURCE_DATE_EPOCH=1500000000 " + mksfx + " --archive-only -o " + in + "/a.lzh -C " + dir + " in";
   ASSERT_EQ(shell(pack), 0);
   std::vector<uint8_t> b = read_file(in + "/a.lzh");
   // Again, with that output now in the tree: it is left out, and the bytes are the same.
@@ -310,8 +299,7 @@ TEST_F(MksfxTest, OutputIsDeterministicLeavesItselfOutAndSourceDateEpochCapsTime
   EXPECT_EQ(read_u32(&b[15]), 1500000000u);
   // Worked out by hand: CRC-16/ARC of "1" is 0xD4C1, and 1,500,000,000 is
   // 2017-07-14 02:40:00 UTC.
-  EXPECT_NE(capture(mksfx + " --list -v " + in + "/a.lzh").find("-lh0-          1          1 100.0% 2017-07-14 "
-                                                                 "02:40:00 ---a D4C1 in/one\n"),
+  EXPECT_NE(capture(mksfx + " --list -v " + in + "/a.lzh").find("-lh0-          1          1 100.0% 2017-07-14 02:40:00 ---a D4C1 in/one\n"),
             std::string::npos);
 }
 
@@ -323,8 +311,7 @@ TEST_F(MksfxTest, OptionsNamesOutputsAndStatusesRowByRow) {
   fs::create_directories(dir + "/tree/docs");
   for (std::string name : {"tree/old.txt", "tree/docs/a.txt", "tree/docs/b.o"}) write_text(dir + "/" + name, "x");
   write_text(dir + "/n", "$M -q --archive-only -o n.lzh \"$@\" && $M --list n.lzh | awk 'BEGIN {printf \"=\"} NF == 5 {printf \"%s \", $5} END {printf \"=\"}'");
-  write_text(dir + "/a.txt", "aaaa");
-  write_text(dir + "/-dash.txt", "dash");
+  write_text(dir + "/a.txt", "aaaa"), write_text(dir + "/-dash.txt", "dash");
   write_file(dir + "/noise.bin", pattern_bytes(1000000, 3));
   for (size_t size : {1023u, 1024u, 4095u, 4096u}) write_text(dir + "/t" + std::to_string(size), std::string(size, 't'));
   ASSERT_EQ(shell("cd " + dir + " && ln -s nowhere tree/docs/dangle && touch -m -d @1000000000 tree/old.txt && "
@@ -398,8 +385,7 @@ TEST_F(MksfxTest, ProgressTextAtTheStartHalfWayAndTheEnd) {
 // A 256-byte header takes a pad byte (257): lhasa and jlha read every size.
 TEST_F(MksfxTest, HeadersOf255To257BytesReadBackByLhasaAndJlha) {
   auto pack = [&](size_t n) {
-    write_text(dir + "/" + std::string(n, 'n'), "x");
-    shell("cd " + dir + " && " + mksfx + " -q --archive-only --method lh0 -o h.lzh " + std::string(n, 'n'));
+    write_text(dir + "/" + std::string(n, 'n'), "x"), shell("cd " + dir + " && " + mksfx + " -q --archive-only --method lh0 -o h.lzh " + std::string(n, 'n'));
     std::vector<uint8_t> h = read_file(dir + "/h.lzh");
     return h[0] | h[1] << 8;
   };
@@ -425,10 +411,7 @@ TEST_F(MksfxTest, NamesInAnyLanguageComeBackThroughTheirCodePage) {
   };
   for (const Row &r : rows) {
     std::string in = dir + "/in" + r.codepage + r.output, out = dir + "/out" + r.codepage + r.output;
-    for (const std::string &name : r.names) {
-      fs::create_directories(fs::path(in + "/" + name).parent_path());
-      write_text(in + "/" + name, name);
-    }
+    put_files(in, r.names, nullptr);
     std::string archive = dir + "/" + r.codepage + r.output;
     ASSERT_EQ(shell(mksfx + " -q --stub " SFX_DIST_DIR "/sfxstub32.exe" + (r.output == "a.lzh" ? " --archive-only" : "") +
                     " --codepage " + r.codepage + " -o " + archive + " -C " + in + " ."), 0) << output;
@@ -439,10 +422,7 @@ TEST_F(MksfxTest, NamesInAnyLanguageComeBackThroughTheirCodePage) {
     EXPECT_NE(again.find("/" + r.names[0] + "\" Overwrite?"), std::string::npos) << again;  // asked in UTF-8
   }
   // Every name the code page cannot hold, in one run, with the one that can.
-  for (std::string name : {"\xCE\xA9.txt", "\xE6\x97\xA5/a.txt", "\xE6\x97\xA5/b.txt", "\xED\x95\x9C.txt", "ok.txt"}) {
-    fs::create_directories(fs::path(dir + "/unfit/" + name).parent_path());
-    write_text(dir + "/unfit/" + name, "x");
-  }
+  put_files(dir + "/unfit", {"\xCE\xA9.txt", "\xE6\x97\xA5/a.txt", "\xE6\x97\xA5/b.txt", "\xED\x95\x9C.txt", "ok.txt"});
   EXPECT_EQ(capture(mksfx + " --archive-only -o " + dir + "/u.lzh -C " + dir + "/unfit .; echo status=$?"),
             "mksfx: 3 names cannot be written in code page 1252:\n"
             "  \xCE\xA9.txt (code page 932 holds it)\n  \xE6\x97\xA5 (code page 932 holds it)\n"
@@ -471,10 +451,7 @@ TEST_F(MksfxTest, NamesWindowsTakesForOneAreRefusedAndNamesWrittenOtherwiseNoted
   int n = 0;
   for (const Row &r : rows) {
     std::string in = dir + "/c" + std::to_string(++n), out = dir + "/c" + std::to_string(n) + ".lzh";
-    for (const std::string &name : r.names) {
-      fs::create_directories(fs::path(in + "/" + name).parent_path());
-      write_text(in + "/" + name, "x");
-    }
+    put_files(in, r.names);
     std::string got = capture(mksfx + " -q --archive-only --default-dir '%ProgramFiles%\\App' --codepage " +
                               r.codepage + " -o " + out + " -C " + in + " .; echo status=$?");
     EXPECT_NE(got.find(r.expected), std::string::npos) << r.names[0] << ": " << got;

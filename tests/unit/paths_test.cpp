@@ -13,8 +13,7 @@ class PathsTest : public SfxTest {
   void SetUp() override {
     SfxTest::SetUp();
     make_context();
-    unsetenv("TEMP");
-    unsetenv("TMP");
+    unsetenv("TEMP"), unsetenv("TMP");
     std::filesystem::create_directories(dir + "/drives/C/WINDOWS/SYSTEM");
   }
   std::string expand(const std::string &text, const std::string &search = "") {
@@ -31,8 +30,7 @@ class PathsTest : public SfxTest {
   }
   std::string clean(const std::string &path, bool long_mode) {
     char buffer[516];
-    lstrcpyA(buffer, path.c_str());
-    clean_member_path(buffer, long_mode);
+    lstrcpyA(buffer, path.c_str()), clean_member_path(buffer, long_mode);
     return buffer;
   }
 };
@@ -63,9 +61,7 @@ TEST_F(PathsTest, MacrosExpandAtTheStartOnly) {
   for (const auto &r : rows) {
     r.temp ? setenv("TEMP", r.temp, 1) : unsetenv("TEMP");
     r.tmp ? setenv("TMP", r.tmp, 1) : unsetenv("TMP");
-    if (r.registry)
-      posix::reg_put(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
-                     "D:\\Program Files");
+    if (r.registry) posix::reg_put(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", "D:\\Program Files");
     win32s_host = r.win32s;
     EXPECT_EQ(expand(r.text, r.search), r.expected) << r.text;
   }
@@ -130,17 +126,12 @@ TEST_F(PathsTest, NameCleaning) {
 // A trail byte 0x5C is no separator, and a character is never cut in half.
 TEST_F(PathsTest, DoubleByteCharactersStayWhole) {
   posix::set_code_page(932);
-  char text[] = "a\x83\x5C" "b/c";
-  convert_separators(text, '\\');
+  char text[] = "a\x83\x5C" "b/c", path[16] = "C:\\\x83\x5C", name[] = "\x83\x5C" "x", cut[] = "dir\x83\x5C", cut2[] = "C:\\";
+  convert_separators(text, '\\'), append_separator(path);
   EXPECT_STREQ(text, "a\x83\x5C" "b\\c");
-  char path[16] = "C:\\\x83\x5C";
-  append_separator(path);
   EXPECT_STREQ(path, "C:\\\x83\x5C/");
-  char name[] = "\x83\x5C" "x";
   EXPECT_EQ(file_name_part(name), name);
-  char cut[] = "dir\x83\x5C";
   EXPECT_EQ(cut_trailing_separator(cut), 0);
-  char cut2[] = "C:\\";
   EXPECT_EQ(cut_trailing_separator(cut2), 1);
   EXPECT_STREQ(cut2, "C:");
   EXPECT_EQ(clean("abcdefg\x82\xA0" "h", false), "abcdefg");          // 8th byte is a lead byte
@@ -154,10 +145,7 @@ TEST_F(PathsTest, DisplayFormShortensLongPaths) {
       {"C:/Program Files/App/data/file.txt", "C:/Program Files/Ap.../file.txt"}, {p31, p31},
       {"C:/" + q29, ".../" + q29}, {"C:/dir/" + t27, ".../" + t27}};
   char out[1024];
-  for (const auto &[path, shown] : rows) {
-    shorten_path_for_display(out, path.c_str(), 32);
-    EXPECT_EQ(std::string(out), shown);
-  }
+  for (const auto &[path, shown] : rows) EXPECT_EQ((shorten_path_for_display(out, path.c_str(), 32), std::string(out)), shown);
 }
 
 }  // namespace

@@ -17,12 +17,9 @@ struct FakeProgman {
       HWND client = (HWND)wparam;
       if (message == WM_DDE_INITIATE) {
         ++initiates;
-        if (answers)
-          posix::send_to(client, WM_DDE_ACK, (WPARAM)self,
-                         MAKELPARAM(GlobalAddAtomA("PROGMAN"), GlobalAddAtomA("PROGMAN")));
+        if (answers) posix::send_to(client, WM_DDE_ACK, (WPARAM)self, MAKELPARAM(GlobalAddAtomA("PROGMAN"), GlobalAddAtomA("PROGMAN")));
       } else if (message == WM_DDE_EXECUTE) {
-        commands.push_back((const char *)GlobalLock((HGLOBAL)lparam));
-        GlobalUnlock((HGLOBAL)lparam);
+        commands.push_back((const char *)GlobalLock((HGLOBAL)lparam)), GlobalUnlock((HGLOBAL)lparam);
         if (user_cancels) posix::post_to(client, WM_COMMAND, IDCANCEL, 0);
         if (!acknowledges_commands) return;
         posix::post_to(client, WM_DDE_ACK, (WPARAM)self, PackDDElParam(WM_DDE_ACK, 0x8000, (UINT_PTR)lparam));
@@ -37,28 +34,23 @@ class ShellTest : public SfxTest {
  protected:
   // A self-extractor with the program file and the given script, run to the end.
   int install(const std::string &script, HeaderBlockFields block = {}) {
-    write_sfx({file_member("$", script), file_member("viewer.exe", "MZ program"),
-               file_member("viewer.ico", "icon")},
-              block);
+    write_sfx({file_member("$", script), file_member("viewer.exe", "MZ program"), file_member("viewer.ico", "icon")}, block);
     return run_program("-n dest");  // relative: the shell gets absolute paths
   }
   std::string reg(const std::string &key) {
     std::string value;
     return posix::reg_get(HKEY_CLASSES_ROOT, key, "", &value) ? value : "(none)";
   }
-  void expect_released(int global_blocks = 0) {
-    EXPECT_EQ(posix::live_atoms(), 0);
-    EXPECT_EQ(posix::live_global_blocks(), global_blocks);
-    EXPECT_EQ(posix::live_packed_params(), 0);
-    EXPECT_EQ(posix::open_key_count(), 0);
+  void expect_released(int global_blocks = 0) {  // atoms, global blocks, packed parameters, open keys
+    EXPECT_EQ(std::vector<int>({posix::live_atoms(), posix::live_global_blocks(), posix::live_packed_params(), posix::open_key_count()}),
+              std::vector<int>({0, global_blocks, 0, 0}));
   }
 };
 
 // The stand-in gives paths back as they were given; "short" forms are the
 // joined long paths with backslashes.
 std::string win(std::string path) {
-  for (char &c : path)
-    if (c == '/') c = '\\';
+  for (char &c : path) c = c == '/' ? '\\' : c;
   return path;
 }
 
@@ -79,10 +71,7 @@ TEST_F(ShellTest, Win32sWritesTheExtensionsSection) {
 TEST_F(ShellTest, WhatAScriptRegisters) {
   const std::string key60(60, 'F'), p = win(dest) + "\\viewer.exe";
   const struct {
-    std::string script;
-    std::vector<std::pair<std::string, std::string>> values;
-    std::vector<int> answers = {};
-    std::vector<std::string> questions = {};
+    std::string script; std::vector<std::pair<std::string, std::string>> values; std::vector<int> answers = {}; std::vector<std::string> questions = {};
   } rows[] = {
       {"$ClassTitle=Register\r\n$Class=.TXT,Text document,viewer.exe,TxtFile\r\n",
        {{".txt", "TxtFile"}, {".TXT", "TxtFile"},  // keys are found whatever their case
@@ -139,23 +128,18 @@ TEST_F(ShellTest, AFailedPassAndFieldsThatDoNotFit) {
 // Cancel pressed meanwhile the command does not start.
 TEST_F(ShellTest, ProgramManagerConversations) {
   const struct {
-    const char *why;
-    bool window, answers, acknowledges;
-    std::string group_title;
-    std::vector<int> initiates_commands_terminates;
+    const char *why; bool window, answers, acknowledges; std::string group_title; std::vector<int> initiates_commands_terminates;
     std::vector<std::string> started;
   } rows[] = {
-      {"answers", true, true, true, "Start", {2, 2, 2}, {}},
+      {"answers", true, true, true, "Start", {2, 2, 2}, {}}, {"action off", true, true, true, "Start,0", {0, 0, 0}, {}},
       {"none there", false, true, true, "Start", {0, 0, 0}, {"C:\\WINDOWS\\PROGMAN.EXE", "C:\\WINDOWS\\PROGMAN.EXE"}},
-      {"action off", true, true, true, "Start,0", {0, 0, 0}, {}},
       {"mute", true, false, true, "Start", {2, 0, 0}, {}},
       {"never acknowledges", true, true, false, "Start", {2, 2, 2}, {}},
       {"Cancel meanwhile: no command", true, true, true, "Start", {2, 2, 2}, {}},
   };
   const std::string p = win(dest) + "\\viewer.exe";
   const std::vector<std::string> commands = {"[CreateGroup(\"Tools\",0)]\n[AddItem(" + p + ",Viewer)]",
-                                             "[CreateGroup(\"Tools\",0)]\n[AddItem(" + p + ",Viewer," + win(dest) +
-                                                 "\\viewer.ico)]"};
+                                             "[CreateGroup(\"Tools\",0)]\n[AddItem(" + p + ",Viewer," + win(dest) + "\\viewer.ico)]"};
   HeaderBlockFields block;
   block.run_command = "viewer.exe";
   FakeProgman progman;
@@ -164,17 +148,13 @@ TEST_F(ShellTest, ProgramManagerConversations) {
     fresh();
     posix::add_hung_window();
     progman = {};
-    progman.answers = r.answers, progman.acknowledges_commands = r.acknowledges;
-    progman.user_cancels = r.why[0] == 'C';
+    progman.answers = r.answers, progman.acknowledges_commands = r.acknowledges, progman.user_cancels = r.why[0] == 'C';
     if (r.window) progman.install();
     EXPECT_EQ(install("$GroupTitle=" + r.group_title + "\r\n$Group=Tools,Viewer,viewer.exe\r\n"
-                      "$Group=Tools,Viewer,viewer.exe,viewer.ico\r\n$ClassTitle=R\r\n$Class=.v,V,viewer.exe,VFile\r\n",
-                      block),
-              1);
+                      "$Group=Tools,Viewer,viewer.exe,viewer.ico\r\n$ClassTitle=R\r\n$Class=.v,V,viewer.exe,VFile\r\n", block), 1);
     MSG m;  // what the run left posted reaches its window
     while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
-    EXPECT_EQ(std::vector<int>({progman.initiates, (int)progman.commands.size(), progman.terminates}),
-              r.initiates_commands_terminates);
+    EXPECT_EQ(std::vector<int>({progman.initiates, (int)progman.commands.size(), progman.terminates}), r.initiates_commands_terminates);
     EXPECT_EQ(progman.commands.empty() ? commands : progman.commands, commands);  // none: not checked
     EXPECT_EQ(posix::created_processes(), r.started);
     EXPECT_FALSE(posix::blocked_forever());

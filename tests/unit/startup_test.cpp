@@ -14,11 +14,7 @@ class StartupTest : public SfxTest {
     write_sfx(archive_bytes({}), block);
     fresh();
     shown_dir = caption = "(no dialog)";
-    return run_with(tail, {[this](HWND dialog) {
-                      shown_dir = posix::control(IDC_DIRECTORY)->text;
-                      caption = posix::window_caption();
-                      press(dialog, IDCANCEL);
-                    }});
+    return run_with(tail, {[this](HWND d) { shown_dir = posix::control(IDC_DIRECTORY)->text, caption = posix::window_caption(), press(d, IDCANCEL); }});
   }
   std::string shown_dir, caption;
 };
@@ -27,9 +23,8 @@ class StartupTest : public SfxTest {
 // and are dropped; a quote left open runs to the end.
 TEST_F(StartupTest, ProgramNameAndTokens) {
   char quoted[] = "\"C:\\My Apps\\x.exe\"  -n D:\\dir", plain[] = "x.exe\t \t-c", alone[] = "x.exe";
-  EXPECT_STREQ(skip_program_name(quoted), "-n D:\\dir");
-  EXPECT_STREQ(skip_program_name(plain), "-c");
-  EXPECT_STREQ(skip_program_name(alone), "");
+  EXPECT_EQ(std::vector<std::string>({skip_program_name(quoted), skip_program_name(plain), skip_program_name(alone)}),
+            (std::vector<std::string>{"-n D:\\dir", "-c", ""}));
   make_context();
   char **tokens;
   int n = split_command_line("a \"b c\"d \xE9t\xE9  \"unterminated x", &tokens);
@@ -43,12 +38,7 @@ TEST_F(StartupTest, ProgramNameAndTokens) {
 // settings it starts with (-1: not looked at).
 TEST_F(StartupTest, CommandLineAndHeaderBlockMakeTheSettings) {
   const std::string long_dir = "D:\\" + std::string(252, 'x');
-  struct Row {
-    std::string tail, default_dir;
-    uint8_t flags;
-    std::string title, shown, caption;
-    int auto_start, keep_newer, overwrite_all;
-  } rows[] = {
+  struct Row { std::string tail, default_dir; uint8_t flags; std::string title, shown, caption; int auto_start, keep_newer, overwrite_all; } rows[] = {
       {"D:\\Given", "C:\\Block", 0, "", "C:\\Block", "", 0, -1, -1},  // a first token is no directory
       {"-n D:\\Given -c", "", 0, "", "D:\\Given", "", 1, 1, -1},       // -c after the directory is never seen
       {"-n \"D:\\My Dir\"", "", 0, "", "D:\\My Dir", "", 1, -1, -1},
@@ -65,8 +55,7 @@ TEST_F(StartupTest, CommandLineAndHeaderBlockMakeTheSettings) {
   for (const Row &r : rows) {
     SCOPED_TRACE(r.tail + " " + std::to_string(r.flags));
     HeaderBlockFields block;
-    block.default_dir = r.default_dir;
-    block.flags = r.flags;
+    block.default_dir = r.default_dir, block.flags = r.flags;
     if (!r.title.empty()) block.title = r.title;
     EXPECT_EQ(run_and_cancel(r.tail, block), 0);
     // An empty text or a negative number in a row: not checked.
@@ -84,9 +73,8 @@ TEST_F(StartupTest, TextsFillingTheirFieldAreCut) {
   write_file(sfx_path, file);
   make_context();
   load_header_block();
-  EXPECT_EQ(strlen(ctx->window_title), 40u);
-  EXPECT_EQ(strlen(ctx->block.default_dir), 255u);
-  EXPECT_EQ(strlen(ctx->block.run_command), 258u);
+  EXPECT_EQ(std::vector<size_t>({strlen(ctx->window_title), strlen(ctx->block.default_dir), strlen(ctx->block.run_command)}),
+            std::vector<size_t>({40, 255, 258}));
 }
 
 class ScriptTest : public SfxTest {};
@@ -100,9 +88,8 @@ class ScriptTest : public SfxTest {};
 TEST_F(ScriptTest, WhatAScriptSets) {
   const std::pair<std::string, std::string> rows[] = {
       {"$Flag=16\n$Flag=4098", "||||a0 o1 k1 r0 c0 q0"},  // 0x1002: overwrite on, attributes off
-      {"$Flag=16", "||||a0 o0 k1 r/ c0 q0"},
+      {"$Flag=16", "||||a0 o0 k1 r/ c0 q0"}, {"$Flag=8", "||||a0 o0 k0 r0 c0 q0"},
       {"$Flag=1\n$Flag=257", "||||a0 o0 k1 r0 c0 q0"},  // 0x0101: on, then off
-      {"$Flag=8", "||||a0 o0 k0 r0 c0 q0"},
       {"$Flag=8\n$Flag=  +2048", "||||a0 o0 k1 r0 c0 q0"},
       {"$Flag=73729", "||||a1 o0 k1 r0 c1 q0"},  // 0x12001: 0x2001 counts
       {"$WindowTitle=One\n$InstallTitle=Two\x01$Command=run.exe\t$Flag=1\x1f$flag=2\r $Flag=2\n$AskRegist=",
@@ -111,10 +98,8 @@ TEST_F(ScriptTest, WhatAScriptSets) {
   };
   for (const auto &[script, want] : rows) {
     make_context();
-    auto_start = overwrite_all = keep_controls = ask_class = 0;
-    keep_newer = 1;
-    lstrcpynA(ctx->script_text, script.c_str(), sizeof(ctx->script_text));
-    ctx->window_title[0] = 0;
+    auto_start = overwrite_all = keep_controls = ask_class = 0, keep_newer = 1;
+    lstrcpynA(ctx->script_text, script.c_str(), sizeof(ctx->script_text)), ctx->window_title[0] = 0;
     interpret_script();
     char got[1024];
     snprintf(got, sizeof got, "%s|%s|%s|%s|a%d o%d k%d r%c c%d q%d", ctx->window_title, ctx->dir_caption,

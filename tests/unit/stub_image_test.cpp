@@ -21,10 +21,7 @@ struct PeImage {
     if (bytes.size() < 64 || bytes[0] != 'M' || bytes[1] != 'Z') return false;
     pe = u32(60);
     if (pe + 24 > bytes.size() || u32(pe) != 0x4550) return false;
-    section_count = u16(pe + 6);
-    optional = pe + 24;
-    magic = u16(optional);
-    sections = optional + u16(pe + 20);
+    section_count = u16(pe + 6), optional = pe + 24, magic = u16(optional), sections = optional + u16(pe + 20);
     return true;
   }
   size_t rva_to_offset(uint32_t rva) const {  // 0 when outside every section
@@ -59,9 +56,8 @@ TEST_F(ProductStub, HeaderVersionsAndDirectoriesSuitEveryWin32Loader) {
   EXPECT_NE(pe.directory_rva(5), 0u) << "no base relocation directory";
   EXPECT_EQ(pe.directory_rva(9), 0u) << "a TLS directory";
   // Operating system and subsystem versions.
-  EXPECT_EQ(std::vector<unsigned>({pe.u16(pe.optional + 40), pe.u16(pe.optional + 42), pe.u16(pe.optional + 48),
-                                   pe.u16(pe.optional + 50)}),
-            std::vector<unsigned>({3, 10, 3, 10}));
+  const unsigned o = pe.optional;
+  EXPECT_EQ(std::vector<unsigned>({pe.u16(o + 40), pe.u16(o + 42), pe.u16(o + 48), pe.u16(o + 50)}), std::vector<unsigned>({3, 10, 3, 10}));
   EXPECT_LE(pe.bytes.size(), 34816u);
 }
 
@@ -121,11 +117,9 @@ TEST_F(StubManifest, AsksForTheChosenLevelAndNothingElseChanges) {
   capture("mkdir -p " + dir + " && echo x > " + dir + "/in.txt");
   write_text(dir + "/s", "$InstallDir=\r\n$InstallDir=\"%WinDir%\\App\",0\n");  // the first names none
   struct Row { std::string options, level, why; } rows[] = {
-      {"", "asInvoker", "the stub as built"},
-      {"", "asInvoker", "auto with no default directory"},
+      {"", "asInvoker", "the stub as built"}, {"", "asInvoker", "auto with no default directory"},
       {"--elevation invoker --default-dir %WinDir%", "asInvoker", "as asked"},
-      {"--elevation highest", "highestAvailable", "as asked"},
-      {"--elevation admin", "requireAdministrator", "as asked"},
+      {"--elevation highest", "highestAvailable", "as asked"}, {"--elevation admin", "requireAdministrator", "as asked"},
       {"--default-dir '%ProgramFiles%\\App'", "highestAvailable", "auto: Program Files"},
       {"--elevation auto --default-dir '%SystemDir%\\x'", "highestAvailable", "auto: the system directory"},
       {"--default-dir '%WinRoot%\\Games'", "highestAvailable", "auto: the root of the Windows drive"},
@@ -166,10 +160,9 @@ TEST_F(ProductStub, HoldsNoInstructionNewerThanThe80386) {
   ASSERT_NE(dump, nullptr);
   // 486: bswap, cmpxchg, xadd, invlpg, wbinvd; Pentium: cpuid, rdtsc, rdmsr,
   // cmpxchg8b; P6 and later: cmov, fcmov, fcomi, ud2, long nops, MMX and SSE.
-  const char *newer[] = {"bswap", "cmpxchg", "xadd", "invlpg", "invd", "wbinvd", "cpuid", "rdtsc", "rdmsr",
-                         "wrmsr", "rdpmc", "rsm", "cmov", "fcmov", "fcomi", "fucomi", "ud2", "sysenter",
-                         "nopw", "nopl", "emms", "movnti", "fence", "prefetch", "movbe", "popcnt", "lzcnt",
-                         "tzcnt", "endbr"};
+  const char *newer[] = {"bswap", "cmpxchg", "xadd", "invlpg", "invd", "wbinvd", "cpuid", "rdtsc", "rdmsr", "wrmsr", "rdpmc",
+                         "rsm", "cmov", "fcmov", "fcomi", "fucomi", "ud2", "sysenter", "nopw", "nopl", "emms", "movnti",
+                         "fence", "prefetch", "movbe", "popcnt", "lzcnt", "tzcnt", "endbr"};
   std::string found;
   size_t instructions = 0;
   char line[512];

@@ -17,20 +17,15 @@ void write_file(const std::string &path, const std::vector<uint8_t> &data) {
   ASSERT_TRUE(out.write((const char *)data.data(), (std::streamsize)data.size())) << path;
 }
 
-void write_text(const std::string &path, const std::string &text) {
-  write_file(path, std::vector<uint8_t>(text.begin(), text.end()));
-}
-
+void write_text(const std::string &path, const std::string &text) { write_file(path, {text.begin(), text.end()}); }
 std::string read_text(const std::string &path) {
   std::vector<uint8_t> d = read_file(path);
   return std::string(d.begin(), d.end());
 }
-
 uint32_t mtime(const std::string &path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 ? (uint32_t)st.st_mtime : 0;
 }
-
 bool exists(const std::string &path) {
   std::error_code ec;
   return std::filesystem::exists(path, ec);
@@ -39,17 +34,12 @@ bool exists(const std::string &path) {
 std::vector<uint8_t> pattern_bytes(size_t size, uint32_t seed) {
   std::vector<uint8_t> out(size);
   uint32_t x = seed * 2654435761u + 1;
-  for (size_t i = 0; i < size; ++i) {
-    x = x * 1103515245u + 12345u;
-    // Words from a small alphabet, so that the data compresses.
-    out[i] = (uint8_t)("etaoin shrdlu\n"[(x >> 16) % 14]);
-  }
+  // Words from a small alphabet, so that the data compresses.
+  for (size_t i = 0; i < size; ++i) x = x * 1103515245u + 12345u, out[i] = (uint8_t)("etaoin shrdlu\n"[(x >> 16) % 14]);
   return out;
 }
 
-TestMember file_member(const std::string &path, const std::string &text, char method) {
-  return {path, {text.begin(), text.end()}, method};
-}
+TestMember file_member(const std::string &path, const std::string &text, char method) { return {path, {text.begin(), text.end()}, method}; }
 
 std::vector<uint8_t> member_data(const TestMember &t, uint16_t *crc_out) {
   Member m;
@@ -72,10 +62,9 @@ std::vector<uint8_t> archive_bytes(const std::vector<TestMember> &members, bool 
   for (const TestMember &m : members) {
     uint16_t crc;
     std::vector<uint8_t> b = member_data(m, &crc);
-    sum ^= crc;
-    out.insert(out.end(), b.begin(), b.end());
+    sum ^= crc, out.insert(out.end(), b.begin(), b.end());
   }
-  out.push_back(0), out.push_back(0);
+  put16(out, 0);
   if (integrity_sum) out.insert(out.begin(), {(uint8_t)sum, (uint8_t)(sum >> 8)});
   return out;
 }
@@ -91,10 +80,7 @@ std::vector<uint8_t> raw_member(const Raw &r) {
   h.push_back(0x20), h.push_back(2);
   put16(h, r.file_crc >= 0 ? (size_t)r.file_crc : crc16((const uint8_t *)r.data.data(), r.data.size()));
   h.push_back('W');
-  auto ext = [&](uint8_t type, const std::string &text) {
-    put16(h, 3 + text.size()), h.push_back(type);
-    h.insert(h.end(), text.begin(), text.end());
-  };
+  auto ext = [&](uint8_t type, const std::string &text) { put16(h, 3 + text.size()), h.push_back(type), h.insert(h.end(), text.begin(), text.end()); };
   if (r.header_crc) ext(0, std::string(2, '\0'));
   ext(1, r.name);
   if (!r.dir.empty()) ext(2, r.dir);
@@ -114,10 +100,7 @@ void set_header_crc(std::vector<uint8_t> &member) {
 
 std::vector<uint8_t> raw_archive(const std::vector<Raw> &members) {
   std::vector<uint8_t> out;
-  for (const Raw &r : members) {
-    std::vector<uint8_t> m = raw_member(r);
-    out.insert(out.end(), m.begin(), m.end());
-  }
+  for (const Raw &r : members) for (uint8_t b : raw_member(r)) out.push_back(b);
   put16(out, 0);
   return out;
 }
@@ -141,11 +124,7 @@ void SfxTest::SetUp() {
 
 int SfxTest::run_with(const std::string &tail, std::vector<std::function<void(HWND)>> steps) {
   size_t next = 0;
-  posix::set_dialog_driver([steps, next](HWND dialog) mutable {
-    if (next >= steps.size()) return false;
-    steps[next++](dialog);
-    return true;
-  });
+  posix::set_dialog_driver([steps, next](HWND dialog) mutable { return next < steps.size() && (steps[next++](dialog), true); });
   return run_program(tail);
 }
 
@@ -218,11 +197,9 @@ std::vector<std::string> SfxTest::box_texts() const {
 }
 
 std::string SfxTest::last_box_text() const {
-  if (posix::message_boxes().empty()) {
-    ADD_FAILURE() << "no message box was shown";
-    return "";
-  }
-  return posix::message_boxes().back().text;
+  if (!posix::message_boxes().empty()) return posix::message_boxes().back().text;
+  ADD_FAILURE() << "no message box was shown";
+  return "";
 }
 
 std::string capture(const std::string &command, int *status) {

@@ -26,8 +26,7 @@ struct TestMember {
   std::string path;
   std::vector<uint8_t> data;
   char method = '5';  // '0', '5', '6', '7' or 'd'
-  uint32_t time = 1000000000;
-  uint32_t creation = 0, write = 0, access = 0;  // extended-header times; 0: the header time
+  uint32_t time = 1000000000, creation = 0, write = 0, access = 0;  // the last three in extended headers; 0: the header time
   uint16_t attribute = 0x20;
 };
 TestMember file_member(const std::string &path, const std::string &text, char method = '5');

@@ -17,10 +17,8 @@ class SweepTest : public SfxTest {
   void write_members(std::vector<TestMember> extra = {}) {
     for (char method : {'0', '5', '6', '7'}) {
       uint32_t i = (uint32_t)originals.size();
-      TestMember t{std::string("dir") + method + "/file" + std::to_string(i) + ".bin", pattern_bytes(300 + 700 * i, i),
-                   method};
-      originals[t.path] = t.data;
-      extra.push_back(t);
+      TestMember t{std::string("dir") + method + "/file" + std::to_string(i) + ".bin", pattern_bytes(300 + 700 * i, i), method};
+      originals[t.path] = t.data, extra.push_back(t);
     }
     extra.push_back({"empty/", {}, 'd'});
     HeaderBlockFields block;
@@ -42,10 +40,9 @@ class SweepTest : public SfxTest {
 // Every platform call of a full extraction fails once, call by call.
 TEST_F(SweepTest, EveryPlatformCallFailingOnce) {
   write_members({file_member("$", "$ClassTitle=R\r\n$Class=.x,X,dir0/file0.bin,XFile\r\n")});
-  const char *calls[] = {"LocalAlloc", "_lopen", "_lread", "_llseek", "CreateFileA", "WriteFile",
-                         "CloseHandle", "SetFileTime", "SetFileAttributesA", "GetFileAttributesA",
-                         "CreateDirectoryA", "DeleteFileA", "GetVolumeInformationA", "RegCreateKeyExA",
-                         "RegSetValueExA", "MessageBoxA", "PostMessageA", "DialogBoxParamA", "SetTimer"};
+  const char *calls[] = {"LocalAlloc", "_lopen", "_lread", "_llseek", "CreateFileA", "WriteFile", "CloseHandle", "SetFileTime",
+                         "SetFileAttributesA", "GetFileAttributesA", "CreateDirectoryA", "DeleteFileA", "GetVolumeInformationA",
+                         "RegCreateKeyExA", "RegSetValueExA", "MessageBoxA", "PostMessageA", "DialogBoxParamA", "SetTimer"};
   int runs = 0;
   for (const char *call : calls) {
     fresh();

@@ -18,8 +18,7 @@ class TimeTest : public SfxTest {};
 // its format lays them out, a year before 1980 packed as 1980 and counted
 // apart.
 TEST_F(TimeTest, SecondsConvertBothWaysAsTheCLibraryHasThem) {
-  std::vector<DWORD> values = {0, 315532799, 315532800, 951782400, 2147483648u, 4107456000u, 4107542400u,
-                               4294967295u};
+  std::vector<DWORD> values = {0, 315532799, 315532800, 951782400, 2147483648u, 4107456000u, 4107542400u, 4294967295u};
   for (uint64_t t = 0; t < 1ull << 32; t += 999983) values.push_back((DWORD)t);  // any weekday and hour
   for (DWORD t : values) {
     SCOPED_TRACE(t);
@@ -51,16 +50,13 @@ TEST_F(TimeTest, SecondsConvertBothWaysAsTheCLibraryHasThem) {
 // 1968 and 1969 wrap below 1970, and what the packed form cannot hold is
 // refused, unchanged.
 TEST_F(TimeTest, TheEdgesOfTheRange) {
-  FILETIME f;
   DWORD t = 0;
-  SYSTEMTIME st = {1968, 1, 1, 1, 0, 0, 0, 0};
-  ASSERT_TRUE(seconds_from_system_time(&st, &t));
-  EXPECT_EQ(t, 4231808896u);
-  st = {1969, 12, 0, 31, 23, 59, 59, 0};
-  ASSERT_TRUE(seconds_from_system_time(&st, &t));
-  EXPECT_EQ(t, 4294967295u);
+  for (auto [st, seconds] : {std::pair<SYSTEMTIME, DWORD>{{1968, 1, 1, 1, 0, 0, 0, 0}, 4231808896u}, {{1969, 12, 0, 31, 23, 59, 59, 0}, 4294967295u}}) {
+    ASSERT_TRUE(seconds_from_system_time(&st, &t));
+    EXPECT_EQ(t, seconds);
+  }
   for (uint64_t outside : {0ull, 1ull << 63}) {  // 1601-01-01, and far beyond 2107
-    f = from_u64(outside);
+    FILETIME f = from_u64(outside);
     t = 123;
     EXPECT_FALSE(seconds_from_file_time(&f, &t));
     EXPECT_EQ(t, 123u);
