@@ -122,6 +122,8 @@ TEST_F(ArchiveTest, ScanErrorsStopTheRunWithOneMessage) {
   past.extra = {7, 0, 0x7F, 'a', 'b'};  // the last extended header claims the two bytes after the header
   huge.extra = {19, 0, 0x42};           // 64-bit sizes: 4 GiB + 1000 each
   for (int twice = 0; twice < 2; ++twice) put32(huge.extra, 1000), put32(huge.extra, 1);
+  Raw huge_original = huge;
+  huge_original.extra[7] = 0;  // only the size it unpacks to is 4 GiB or more
   std::vector<uint8_t> hidden = raw_member({"", "hidden.txt", '0', "hidden"});
   slack.data += std::string(hidden.begin(), hidden.end());  // a whole member in the slack of a stored one
   slack.original = 10;
@@ -130,7 +132,8 @@ TEST_F(ArchiveTest, ScanErrorsStopTheRunWithOneMessage) {
       {raw_archive({{"", "a.txt", '8', ""}}), 0, "Bad header"},
       {raw_archive({no_crc}), 0, "Bad header"}, {outside, 0, "Bad header"}, {too_short, 0, "Bad header"},
       {raw_archive({past}), 0, "Bad header"}, {raw_archive({{"", "first.txt", '0', "x"}, huge}), 0, "Bad header"},
-      {raw_archive({slack}), 0, "Bad header"},
+      {raw_archive({slack}), 0, "Bad header"}, {raw_archive({huge_original}), 0, "Bad header"},
+      {raw_archive({{"", std::string(260, 'n'), '0', "x"}}), 0, "Bad header"},  // a path one byte past its field
       {raw_archive({{"", "$", '5', std::string("\0\1\4\xC0", 4), -1, 10}}), 0, "Bad table"},  // symbol 19 of 19
       {raw_member(big), 0, "Unexpeted EOF"}, {raw_archive({}), 1u << 30, "Unexpeted EOF"},  // beyond the file
       {{}, 0, "Tampered DATA", BLOCK_INTEGRITY_SUM}, {{0}, 0, "Tampered DATA", BLOCK_INTEGRITY_SUM},  // sum cut off
