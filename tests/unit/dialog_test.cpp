@@ -109,7 +109,9 @@ TEST_F(DialogTest, AutoStartThatCannotGoOnNeverLeavesADeadDialog) {
 }
 
 TEST_F(DialogTest, SecondOkDuringThePassIsIgnored) {
-  write_sfx({file_member("$", "$Flag=8192"), file_member("a.txt", "x"), file_member("b.txt", std::string(70000, 'b'))});
+  HeaderBlockFields block;
+  block.run_command = "run.exe";
+  write_sfx({file_member("$", "$Flag=8192"), file_member("a.txt", "x"), file_member("b.txt", std::string(70000, 'b'))}, block);
   int status = run_with("-n " + dest, {[&](HWND d) {
                           EXPECT_TRUE(posix::control(IDCANCEL)->enabled);  // keep_controls
                           press(d, IDOK);
@@ -117,6 +119,9 @@ TEST_F(DialogTest, SecondOkDuringThePassIsIgnored) {
                         }});
   EXPECT_EQ(status, 1);
   EXPECT_EQ(posix::call_count("CreateFileA"), 2);  // one pass: one file each
+  // A nested pass would close the archive under the first: "Read ERROR", no command.
+  EXPECT_EQ(box_texts(), std::vector<std::string>{});
+  EXPECT_EQ(posix::shell_executes().size(), 1u);
 }
 
 // Cancel pressed right after OK is seen behind the first member whatever it
