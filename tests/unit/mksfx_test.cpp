@@ -315,7 +315,7 @@ TEST_F(MksfxTest, OptionsNamesOutputsAndStatusesRowByRow) {
   write_file(dir + "/noise.bin", pattern_bytes(1000000, 3));
   for (size_t size : {1023u, 1024u, 4095u, 4096u}) write_text(dir + "/t" + std::to_string(size), std::string(size, 't'));
   ASSERT_EQ(shell("cd " + dir + " && ln -s nowhere tree/docs/dangle && touch -m -d @1000000000 tree/old.txt && "
-                  "ln -s real.lzh link.lzh && ln -s a.txt to-a && : >empty && " + mksfx +
+                  "mkdir sub && ln -s real.lzh sub/link.lzh && ln -s a.txt to-a && : >empty && " + mksfx +
                   " -q --archive-only -o x.lzh a.txt -C .. " + fs::path(dir).filename().string() + "/a.txt"), 0);
   std::vector<uint8_t> x = read_file(dir + "/x.lzh"), bad = x;  // two stored members of 4 bytes
   bad[x[0] | x[1] << 8] ^= 1;  // the first member's data, after its header
@@ -327,7 +327,7 @@ TEST_F(MksfxTest, OptionsNamesOutputsAndStatusesRowByRow) {
       {"script -qec '$M --archive-only -o p.lzh noise.bin' /dev/null", 0, "\r1.0 MB of 1.0 MB  100%"},
       {"$M --archive-only -o p.lzh noise.bin", 0, "p.lzh: 1 member, 1000000 bytes in"},
       {"echo =$($M --archive-only -o p.lzh noise.bin 2>&1 | grep -c ' MB of ')=$($M -q --archive-only -o p.lzh noise.bin 2>&1)", 0, "=0=\n"},
-      {"$M --archive-only -qo - a.txt | grep -ac -- -lh0-", 0, "1"},  // bundled, and - is standard output
+      {"$M --archive-only -qo - --message a.txt a.txt | grep -ao -- -lh0- | wc -l", 0, "2"},  // bundled, - is standard output, and what does not shrink is stored
       {"$M --archive-only -o o.lzh -- -dash.txt && $M --list o.lzh", 0, " -dash.txt\n"},
       {"$M --list=x.lzh", 0, " a.txt\n"}, {"$M -v --test x.lzh", 0, "100.0% "},
       {"$M --extract -C out x.lzh", 0, "x.lzh: 8 bytes extracted"},
@@ -349,7 +349,7 @@ TEST_F(MksfxTest, OptionsNamesOutputsAndStatusesRowByRow) {
       {"$M a.txt", 2, "no output file (-o)"}, {"$M -o o.lzh", 2, "nothing to pack"},
       {"$M --from-archive=x.lzh -o o.exe a.txt", 2, "--from-archive takes no other inputs"},
       {"$M --from-archive=x.lzh --archive-only -o o.lzh", 2, "--from-archive makes a self-extractor"},
-      {"$M -q --archive-only -o link.lzh a.txt && test -L link.lzh && $M --list real.lzh", 0, " a.txt\n"},
+      {"$M -q --archive-only -o sub/link.lzh a.txt && test -L sub/link.lzh && $M --list sub/real.lzh", 0, " a.txt\n"},
       {"$M -q --archive-only -o /dev/full a.txt", 2, "/dev/full: No space left on device"},
       {"$M -q --archive-only -o a.txt a.txt", 2, "a.txt: the output file is also an input"},
       {"$M -q --archive-only -o to-a -C . a.txt", 2, "a.txt: the output file is also an input"},
@@ -366,6 +366,7 @@ TEST_F(MksfxTest, OptionsNamesOutputsAndStatusesRowByRow) {
       {"sh n tree/docs/", 0, "=tree/docs/ tree/docs/a.txt tree/docs/b.o ="}, {"sh n -C tree docs/a.txt ./old.txt", 0, "=docs/a.txt old.txt ="},
       {"sh n -C tree " + dir + "/tree/old.txt", 0, "removing leading '/' from member names\n=" + dir.substr(1) + "/tree/old.txt ="},
       {"sh n -C tree/docs ../old.txt ../docs/a.txt", 0, "removing leading '../' from member names\n=old.txt docs/a.txt ="},
+      {"sh n tree/docs/../../a.txt", 0, "removing leading 'tree/docs/../../' from member names\n=a.txt ="},
       {"sh n -C tree .", 0, "=docs/ docs/a.txt docs/b.o old.txt ="}, {"sh n --exclude tree/docs tree", 0, "=tree/ tree/old.txt ="},
       {"sh n --exclude '*.o' --exclude=old.txt tree", 0, "=tree/ tree/docs/ tree/docs/a.txt ="},
       {"sh n --exclude 'd*' -C tree .", 0, "=old.txt ="}, {"sh n tree/docs/dangle", 2, "dangle: a symbolic link to nothing"},
@@ -380,6 +381,7 @@ TEST_F(MksfxTest, OptionsNamesOutputsAndStatusesRowByRow) {
 
 TEST_F(MksfxTest, ProgressTextAtTheStartHalfWayAndTheEnd) {
   EXPECT_EQ(progress_text(0, 100000000, 1.0), "0.0 MB of 100.0 MB    0%  0.0 MB/s");
+  EXPECT_EQ(progress_text(25000000, 100000000, 10.0), "25.0 MB of 100.0 MB   25%  2.5 MB/s  30 s left");
   EXPECT_EQ(progress_text(50000000, 100000000, 10.0), "50.0 MB of 100.0 MB   50%  5.0 MB/s  10 s left");
   EXPECT_EQ(progress_text(100000000, 100000000, 20.0), "100.0 MB of 100.0 MB  100%  5.0 MB/s");
 }
