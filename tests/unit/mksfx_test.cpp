@@ -369,9 +369,13 @@ TEST_F(MksfxTest, OptionsNamesOutputsAndStatusesRowByRow) {
       {"sh n tree/docs/../../a.txt", 0, "removing leading 'tree/docs/../../' from member names\n=a.txt ="},
       {"sh n -C tree .", 0, "=docs/ docs/a.txt docs/b.o old.txt ="}, {"sh n --exclude tree/docs tree", 0, "=tree/ tree/old.txt ="},
       {"sh n --exclude '*.o' --exclude=old.txt tree", 0, "=tree/ tree/docs/ tree/docs/a.txt ="},
-      {"sh n --exclude 'd*' -C tree .", 0, "=old.txt ="}, {"sh n tree/docs/dangle", 2, "dangle: a symbolic link to nothing"},
+      {"sh n --exclude 'd*' -C tree .", 0, "=old.txt ="}, {"sh n --exclude 'tree*.o' tree", 0, "=tree/ tree/docs/ tree/docs/a.txt tree/old.txt ="}, {"sh n tree/docs/dangle", 2, "dangle: a symbolic link to nothing"},
       // The modification time, not the time of the last change of status.
       {"sh n tree/old.txt && $M --list -v n.lzh", 0, " 2001-09-09 01:46:40 ---a "},
+      // lh7 unless told; --time pins every time; times the stub cannot restore are clamped.
+      {"$M -q --archive-only -o t.lzh --time 1000 t1023 && $M --list -v t.lzh | awk '{print $1, $5, $6}'", 0, "-lh7- 1970-01-01 00:16:40"},
+      {"touch -d @-100 early && touch -d @5000000000 late && sh n early late && $M --list -v n.lzh | awk '{print $5, $6}'", 0, "1970-01-01 00:00:00\n2106-02-07 06:28:15\n"},
+      {"mkdir here && cd here && $M --extract ../x.lzh && cat a.txt", 0, "aaaa"},  // into the current directory
       // Past 2038 as it is; a file nobody may write is read-only.
       {"echo r >ro && touch -m -d @4000000000 ro && chmod 444 ro && sh n ro && $M --list -v n.lzh", 0, " 2096-10-02 07:06:40 r--a "},
       // The question waits alone on the terminal: the echo of the answer comes right after it.
@@ -449,7 +453,7 @@ TEST_F(MksfxTest, NamesWindowsTakesForOneAreRefusedAndNamesWrittenOtherwiseNoted
       {"1252", {"E.txt", "\xC3\x89.txt"}, "status=0"},  // not a case pair
       {"932", {"\xEF\xBD\xB1", "\xE3\x82\xA2"}, "status=0"},  // ｱ and ア: two letters
       {"1252", {"back\\slash.txt"}, "back\\slash.txt: extracts as back/slash.txt\n"},
-      {"1252", {"end."}, "end.: extracts as end\n"},
+      {"1252", {"end."}, "end.: extracts as end\n"}, {"1252", {"a?b"}, "a?b: extracts as a_b\n"},
       {"1252", {d60 + "/" + n189}, n189 + ": 271 bytes below the default directory, more than the 259"},
   };
   int n = 0;
