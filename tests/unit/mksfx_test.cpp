@@ -326,6 +326,7 @@ TEST_F(MksfxTest, OptionsNamesOutputsAndStatusesRowByRow) {
       // The progress line on a terminal only, the summary unless -q.
       {"script -qec '$M --archive-only -o p.lzh noise.bin' /dev/null", 0, "\r1.0 MB of 1.0 MB  100%"},
       {"$M --archive-only -o p.lzh noise.bin", 0, "p.lzh: 1 member, 1000000 bytes in"},
+      {"script -qec '$M --test p.lzh' /dev/null", 0, "\x1b[K\r\x1b[K-lh7-    1000000"},  // cleared for a member line
       {"echo =$($M --archive-only -o p.lzh noise.bin 2>&1 | grep -c ' MB of ')=$($M -q --archive-only -o p.lzh noise.bin 2>&1)", 0, "=0=\n"},
       {"$M --archive-only -qo - --message a.txt a.txt | grep -ao -- -lh0- | wc -l", 0, "2"},  // bundled, - is standard output, and what does not shrink is stored
       {"$M --archive-only -o o.lzh -- -dash.txt && $M --list o.lzh", 0, " -dash.txt\n"},
@@ -346,6 +347,7 @@ TEST_F(MksfxTest, OptionsNamesOutputsAndStatusesRowByRow) {
       {"$M --time=12x -o o.lzh a.txt", 2, "bad value for --time: 12x"},
       {"$M --method=lh9 -o o.lzh a.txt", 2, "unknown method lh9"},
       {"$M --codepage=437 -o o.lzh a.txt", 2, "unsupported code page 437"},
+      {"truncate -s 4G huge && $M --archive-only -o h.lzh huge", 2, "huge: 4 GiB or larger"},
       {"$M a.txt", 2, "no output file (-o)"}, {"$M -o o.lzh", 2, "nothing to pack"},
       {"$M --from-archive=x.lzh -o o.exe a.txt", 2, "--from-archive takes no other inputs"},
       {"$M --from-archive=x.lzh --archive-only -o o.lzh", 2, "--from-archive makes a self-extractor"},
