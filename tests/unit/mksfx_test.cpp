@@ -167,6 +167,10 @@ TEST_F(MksfxTest, ExtractWritesNothingOutsideTheDestination) {
   EXPECT_NE(output.find("status=1"), std::string::npos) << output;
   EXPECT_EQ(written_outside(dir + "/a/b/out", {dir + "/hostile.lzh"}), std::vector<std::string>{});
   EXPECT_TRUE(exists(dir + "/a/b/out/_./escape1.txt"));
+  // Where the Linux build sends drive paths is no way in for a member that names a drive.
+  write_file(dir + "/drive.lzh", raw_archive({{"", ".drives-refused/", 'd', ""}, {"", "C:\\x.txt", '0', "x"}}));
+  EXPECT_NE(shell(mksfx + " -q --extract " + dir + "/drive.lzh -C " + dir + "/d"), 0);
+  EXPECT_FALSE(exists(dir + "/d/.drives-refused/C"));
 }
 
 // --extract over changed files: each option and answer keeps or replaces them; no answer cancels.
