@@ -136,13 +136,14 @@ TEST_F(ShellTest, ProgramManagerConversations) {
       {"mute", true, false, true, "Start", {2, 0, 0}, {}},
       {"never acknowledges", true, true, false, "Start", {2, 2, 2}, {}},
       {"Cancel meanwhile: no command", true, true, true, "Start", {2, 2, 2}, {}},
+      {"two servers answer: the later one is sent away", true, true, true, "Start", {2, 2, 2}, {}},
   };
   const std::string p = win(dest) + "\\viewer.exe";
   const std::vector<std::string> commands = {"[CreateGroup(\"Tools\",0)]\n[AddItem(" + p + ",Viewer)]",
                                              "[CreateGroup(\"Tools\",0)]\n[AddItem(" + p + ",Viewer," + win(dest) + "\\viewer.ico)]"};
   HeaderBlockFields block;
   block.run_command = "viewer.exe";
-  FakeProgman progman;
+  FakeProgman progman, other;
   for (const auto &r : rows) {
     SCOPED_TRACE(r.why);
     fresh();
@@ -150,12 +151,14 @@ TEST_F(ShellTest, ProgramManagerConversations) {
     progman = {};
     progman.answers = r.answers, progman.acknowledges_commands = r.acknowledges, progman.user_cancels = r.why[0] == 'C';
     if (r.window) progman.install();
+    if (r.why[0] == 't') other = {}, other.install();
     EXPECT_EQ(install("$GroupTitle=" + r.group_title + "\r\n$Group=Tools,Viewer,viewer.exe\r\n"
                       "$Group=Tools,Viewer,viewer.exe,viewer.ico\r\n$ClassTitle=R\r\n$Class=.v,V,viewer.exe,VFile\r\n", block), 1);
     MSG m;  // what the run left posted reaches its window
     while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
     EXPECT_EQ(std::vector<int>({progman.initiates, (int)progman.commands.size(), progman.terminates}), r.initiates_commands_terminates);
     EXPECT_EQ(progman.commands.empty() ? commands : progman.commands, commands);  // none: not checked
+    if (r.why[0] == 't') EXPECT_EQ(std::vector<int>({other.initiates, (int)other.commands.size(), other.terminates}), std::vector<int>({2, 0, 2}));
     EXPECT_EQ(posix::created_processes(), r.started);
     EXPECT_FALSE(posix::blocked_forever());
     for (UINT limit : posix::send_timeouts()) EXPECT_LE(limit, DDE_WAIT_MS);
