@@ -375,7 +375,8 @@ TEST_F(MksfxTest, OptionsNamesOutputsAndStatusesRowByRow) {
       {"sh n tree/docs/../../a.txt", 0, "removing leading 'tree/docs/../../' from member names\n=a.txt ="},
       {"sh n -C tree .", 0, "=docs/ docs/a.txt docs/b.o old.txt ="}, {"sh n --exclude tree/docs tree", 0, "=tree/ tree/old.txt ="},
       {"sh n --exclude '*.o' --exclude=old.txt tree", 0, "=tree/ tree/docs/ tree/docs/a.txt ="},
-      {"sh n --exclude 'd*' -C tree .", 0, "=old.txt ="}, {"ln -s a.txt lnk && sh n lnk && $M --list n.lzh", 0, "-lh0-          4          4"}, {"sh n --exclude 'tree*.o' tree", 0, "=tree/ tree/docs/ tree/docs/a.txt tree/old.txt ="}, {"sh n tree/docs/dangle", 2, "dangle: a symbolic link to nothing"},
+      {"sh n --exclude 'd*' -C tree .", 0, "=old.txt ="}, {"sh n --exclude 'tree*.o' tree", 0, "=tree/ tree/docs/ tree/docs/a.txt tree/old.txt ="},
+      {"ln -s a.txt lnk && sh n lnk && $M --list n.lzh", 0, "-lh0-          4          4"}, {"sh n tree/docs/dangle", 2, "dangle: a symbolic link to nothing"},
       // The modification time, not the time of the last change of status.
       {"sh n tree/old.txt && $M --list -v n.lzh", 0, " 2001-09-09 01:46:40 ---a "},
       // lh7 unless told; --time pins every time; times the stub cannot restore are clamped.
