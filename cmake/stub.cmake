@@ -37,7 +37,9 @@ endif()
 target_link_options(sfxstub PRIVATE -nostdlib -nostartfiles -Wl,-e,${SFX_ENTRY}
   -Wl,--gc-sections -Wl,--no-insert-timestamp -s -Wl,--disable-dynamicbase
   -Wl,--enable-reloc-section)
-target_link_libraries(sfxstub PRIVATE kernel32 user32 gdi32 comdlg32 advapi32 shell32 gcc)
+# No libgcc: a helper the compiler would call (64-bit division, stack probes)
+# fails the link instead of joining the image.
+target_link_libraries(sfxstub PRIVATE kernel32 user32 gdi32 comdlg32 advapi32 shell32)
 # A second link at another base lets a test prove the relocation table whole.
 if(SFX_IMAGE_BASE)
   target_link_options(sfxstub PRIVATE -Wl,--image-base,${SFX_IMAGE_BASE})

@@ -2,6 +2,7 @@
 // controls are driven by the Wine cases on both stubs.)
 #include <gtest/gtest.h>
 #include <cstring>
+#include <regex>
 #include <sstream>
 #include "support.h"
 
@@ -153,6 +154,17 @@ TEST_F(StubManifest, AsksForTheChosenLevelAndNothingElseChanges) {
                              "-keyout k.pem -out c.pem -subj /CN=sfx && osslsigncode sign -certs c.pem -key k.pem "
                              "-in out4.exe -out signed.exe && osslsigncode verify -CAfile c.pem signed.exe", &status);
   EXPECT_EQ(status, 0) << said;
+}
+
+// Windows 95 and later draw a version-3.10 program's dialogs flat unless they
+// ask for DS_3DLOOK (0x4); and the image imports only the system's DLLs, no C runtime.
+TEST_F(ProductStub, DialogsAskForThe3DLookAndOnlySystemDllsAreImported) {
+  for (const char *name : {"SFXDIALOG", "GETDIRDIALOG"}) {  // a DIALOGEX has its style at 12
+    std::string t = capture("7z x -tPE -so '" + path + "' .rsrc/DIALOG/" + name + " 2>/dev/null");
+    EXPECT_TRUE(t.size() > 16 && t[t.compare(0, 4, "\1\0\xFF\xFF", 4) == 0 ? 12 : 0] & 0x4) << name;
+  }
+  std::string dlls = capture("i686-w64-mingw32-objdump -p '" + path + "' | sed -n 's/.*DLL Name: //p' | tr A-Z a-z | tr '\\n' ' '");
+  EXPECT_TRUE(std::regex_match(dlls, std::regex("((advapi32|comdlg32|gdi32|kernel32|shell32|user32)\\.dll )+"))) << dlls;
 }
 
 TEST_F(ProductStub, HoldsNoInstructionNewerThanThe80386) {
