@@ -77,16 +77,18 @@ TEST_F(DialogTest, ChooserPathWithSpaceIsQuotedAndOkStripsTheQuotes) {
 TEST_F(DialogTest, AutoStartThatCannotGoOnNeverLeavesADeadDialog) {
   const std::string long_temp = "C:\\" + std::string(200, 't');
   // typed: pressing OK with this text in the box ("": as it is); null: no OK
-  struct Row { const char *why; std::string tail, default_dir, fail; const char *typed; int status; std::vector<std::string> boxes; } rows[] = {
-      {"network path given with -n", "-n \\\\server\\share", "", "", nullptr, 0, {"Invalid directory"}},
-      {"network path typed with slashes", "-n- C:\\Dest", "", "", "//server/share", 0, {"Invalid directory"}},
-      {"a directory as the only argument", "C:\\Dest", "", "", nullptr, 0, {}},
-      {"default too long once expanded", "-n", "%WORK%\\" + std::string(100, 'w'), "", nullptr, 0, {}},
-      {"the same, OK pressed", "-n", "%WORK%\\" + std::string(100, 'w'), "", "", 0, {"Invalid directory"}},
-      {"-n directory too long", "-n C:\\" + std::string(300, 'd'), "C:\\Block", "", nullptr, 0, {}},
-      {"the timer's post of OK fails", "-n C:\\Dest", "", "PostMessageA", nullptr, 1, {}},
-      {"no dialog can be made", "-n C:\\Dest", "", "DialogBoxParamA", nullptr, 0, {"Not enough memory"}},
-      {"the timer cannot be set", "-n C:\\Dest", "", "SetTimer", nullptr, 0, {}},
+  struct Row { const char *why; std::string tail, default_dir; std::pair<const char *, int> fail; const char *typed; int status; std::vector<std::string> boxes; } rows[] = {
+      {"network path given with -n", "-n \\\\server\\share", "", {}, nullptr, 0, {"Invalid directory"}},
+      {"network path typed with both separators", "-n- C:\\Dest", "", {}, "/\\server/share", 0, {"Invalid directory"}},
+      {"network path in the block", "-n", "//srv/share", {}, "", 0, {"Invalid directory"}},
+      {"a directory as the only argument", "C:\\Dest", "", {}, nullptr, 0, {}},
+      {"default too long once expanded", "-n", "%WORK%\\" + std::string(100, 'w'), {}, nullptr, 0, {}},
+      {"the same, OK pressed", "-n", "%WORK%\\" + std::string(100, 'w'), {}, "", 0, {"Invalid directory"}},
+      {"-n directory too long", "-n C:\\" + std::string(300, 'd'), "C:\\Block", {}, nullptr, 0, {}},
+      {"the timer's post of OK fails", "-n C:\\Dest", "", {"PostMessageA", 1}, nullptr, 1, {}},
+      {"no dialog can be made", "-n C:\\Dest", "", {"DialogBoxParamA", 1}, nullptr, 0, {"Not enough memory"}},
+      {"no memory for the directory's token", "-n C:\\Dest", "", {"LocalAlloc", 4}, nullptr, 0, {"Not enough memory"}},
+      {"the timer cannot be set", "-n C:\\Dest", "", {"SetTimer", 1}, nullptr, 0, {}},
   };
   setenv("TEMP", long_temp.c_str(), 1);
   for (const Row &r : rows) {
@@ -97,7 +99,7 @@ TEST_F(DialogTest, AutoStartThatCannotGoOnNeverLeavesADeadDialog) {
     block.default_dir = r.default_dir;
     write_sfx({file_member("$", "$Flag=1"), file_member("a.txt", "x")}, block);
     fresh();
-    if (!r.fail.empty()) posix::fail_call(r.fail, 1);
+    if (r.fail.first) posix::fail_call(r.fail.first, r.fail.second);
     std::vector<std::function<void(HWND)>> steps;
     if (r.typed) steps.push_back([&](HWND d) { if (*r.typed) posix::control(IDC_DIRECTORY)->text = r.typed; press(d, IDOK); });
     EXPECT_EQ(run_with(r.tail, steps), r.status);

@@ -1,6 +1,7 @@
 // File class registration, WIN.INI on Win32s, and the Program Manager DDE
 // conversation against scripted servers, all through whole runs.
 #include "support.h"
+#include <algorithm>
 #include <filesystem>
 #include "shell/shell.h"
 
@@ -49,14 +50,15 @@ class ShellTest : public SfxTest {
 
 // The stand-in gives paths back as they were given; "short" forms are the
 // joined long paths with backslashes.
-std::string win(std::string path) {
-  for (char &c : path) c = c == '/' ? '\\' : c;
-  return path;
-}
+std::string win(std::string path) { return std::replace(path.begin(), path.end(), '/', '\\'), path; }
 
 TEST_F(ShellTest, Win32sWritesTheExtensionsSection) {
   posix::set_platform_id(VER_PLATFORM_WIN32s);
-  install("$ClassTitle=Register\r\n$Class=.TXT,Text document,viewer.exe,txtfile\r\n");
+  FakeProgman progman;
+  progman.install();
+  install("$ClassTitle=Register\r\n$Class=.TXT,Text document,viewer.exe,txtfile\r\n$GroupTitle=S\r\n$Group=G,V,viewer.exe");
+  EXPECT_EQ(std::make_tuple(progman.initiates, progman.commands.size(), posix::send_timeouts().size()),  // a plain send:
+            std::make_tuple(1, (size_t)1, (size_t)0));                                                     // no time limit there
   std::string value;
   ASSERT_TRUE(posix::ini_get("Extensions", "txt", &value));
   EXPECT_EQ(value, win(dest) + "\\viewer.exe ^.txt");
