@@ -167,10 +167,15 @@ TEST_F(MksfxTest, ExtractWritesNothingOutsideTheDestination) {
   EXPECT_NE(output.find("status=1"), std::string::npos) << output;
   EXPECT_EQ(written_outside(dir + "/a/b/out", {dir + "/hostile.lzh"}), std::vector<std::string>{});
   EXPECT_TRUE(exists(dir + "/a/b/out/_./escape1.txt"));
-  // Where the Linux build sends drive paths is no way in for a member that names a drive.
-  write_file(dir + "/drive.lzh", raw_archive({{"", ".drives-refused/", 'd', ""}, {"", "C:\\x.txt", '0', "x"}}));
-  EXPECT_NE(shell(mksfx + " -q --extract " + dir + "/drive.lzh -C " + dir + "/d"), 0);
-  EXPECT_FALSE(exists(dir + "/d/.drives-refused/C"));
+  // Where the Linux build sends drive paths is no way in for a member that names a drive or a macro.
+  const std::vector<Raw> members[] = {{{"", ".drives-refused/", 'd', ""}, {"", "C:\\x.txt", '0', "x"}},
+                                      {{"", "C:\\x.txt", '0', "x"}}, {{"", "%WinDir%\\x.txt", '0', "x"}}};
+  for (const auto &m : members) {
+    write_file(dir + "/drive.lzh", raw_archive(m));
+    std::string said = capture(mksfx + " -q --extract " + dir + "/drive.lzh -C " + dir + "/d; echo status=$?");
+    EXPECT_NE(said.find("\" Open ERROR\nstatus=1"), std::string::npos) << said;
+    EXPECT_FALSE(exists(dir + "/d/.drives-refused/C")) << said;
+  }
 }
 
 // --extract over changed files: each option and answer keeps or replaces them; no answer cancels.
@@ -235,8 +240,7 @@ TEST_F(MksfxTest, HeaderBlockFieldsLandAtTheirOffsets) {
                   " --default-dir '%WinDir%\\App' --run app.exe --auto-start --overwrite-all"
                   " --keep-newer-off --integrity-sum --restore-attributes --elevation invoker -o " + out + " " + in), 0);
   std::vector<uint8_t> stub = read_file(SFX_DIST_DIR "/sfxstub32.exe"), b = read_file(out);
-  uint32_t offset = read_u32(&b[512]);
-  EXPECT_EQ(offset, stub.size());
+  EXPECT_EQ(read_u32(&b[512]), stub.size());
   EXPECT_EQ(std::vector<std::string>({(char *)&b[516], (char *)&b[557], (char *)&b[598], (char *)&b[854]}),
             (std::vector<std::string>{"Title", "Where", "%WinDir%\\App", "app.exe"}));
   EXPECT_EQ(std::vector<int>({b[1113], b[1114]}), std::vector<int>({0x0F, '/'}));  // flags, restore attributes
@@ -262,7 +266,7 @@ TEST_F(MksfxTest, ErrorsNameTheProblemAndLeaveNoOutput) {
   write_file(dir + "/stub.exe", stub);
   put_files(dir, {"twin/README.TXT", "twin/readme.txt", "twin/Big.txt", "places/c:x", "places/\\x", "clean/a?b", "clean/a_b",
                   "%WinDir%/x.dll", "pipes/file"});
-  ASSERT_EQ(shell("mkfifo " + dir + "/pipes/fifo && ln -s . " + dir + "/pipes/self"), 0);
+  ASSERT_EQ(shell("mkfifo " + dir + "/pipes/fifo && ln -s . " + dir + "/pipes/self && ln -s /dev/null " + dir + "/pipes/null"), 0);
   const std::pair<std::string, std::string> cases[] = {
       {"--archive-only -o " + out + " -C " + dir + " twin", "would both extract to twin/"},
       {"--archive-only -o " + out + " -C " + dir + " big.txt -C twin Big.txt", "would both extract to Big.txt"},
@@ -271,6 +275,8 @@ TEST_F(MksfxTest, ErrorsNameTheProblemAndLeaveNoOutput) {
       {"--archive-only -o " + out + " " + deep, "longer than 259 bytes"},
       {"--stub " + dir + "/stub.exe --title " + std::string(41, 't') + " -o " + out + " " + dir + "/big.txt",
        "title is longer than 40"},
+      {"--stub " + dir + "/stub.exe --dir-caption " + std::string(41, 'c') + " -o " + out + " " + dir + "/big.txt",
+       "caption is longer than 40"},
       {"-o " + out + " " + dir + "/pipes/fifo", "fifo: not a file or a directory"}, {"", "usage: mksfx -o OUT.exe"},
       {"-o " + out + " -C " + dir + "/places c:x", "\"c:x\" names a drive for the stub"},
       {"-o " + out + " -C " + dir + "/places \\\\x", "\"\\x\" names a root for the stub"},
@@ -287,6 +293,7 @@ TEST_F(MksfxTest, ErrorsNameTheProblemAndLeaveNoOutput) {
   EXPECT_NE(capture(mksfx + " --codepage 932 --list " + out).find("\xE6\x97\xA5.txt"), std::string::npos);
   std::string pipes = capture("timeout 20 " + mksfx + " --archive-only -o " + out + " -C " + dir + " pipes %WinDir%");
   EXPECT_NE(pipes.find("fifo: not a file or a directory, left out"), std::string::npos) << pipes;  // in a tree
+  EXPECT_NE(pipes.find("null: not a file or a directory, left out"), std::string::npos) << pipes;  // a device
   EXPECT_NE(pipes.find("pipes/self: a link back to a folder it is in, left out"), std::string::npos) << pipes;
   write_file(dir + "/wrap.lzh", raw_archive({{"", "a", '0', ""}, {"", "w", '0', "", 4294967226, 4294967226}}));  // to 0
   EXPECT_NE(capture("timeout 20 " + mksfx + " --list " + dir + "/wrap.lzh").find("Unexpeted EOF"), std::string::npos);
@@ -338,6 +345,9 @@ TEST_F(MksfxTest, OptionsNamesOutputsAndStatusesRowByRow) {
       {"$M --extract -C out x.lzh", 0, "x.lzh: 8 bytes extracted"},
       {"$M --extract=x.lzh --directory=out --overwrite never", 0, "x.lzh: 0 bytes extracted"},
       {"$M --version", 0, "mksfx "}, {"$M --help", 0, "usage: mksfx -o OUT.exe"},
+      // The stub beside mksfx by default (here the 64-bit one under the 32-bit name): all but the block is its.
+      {"mkdir bin && cp $M bin && cp " SFX_DIST_DIR "/sfxstub64.exe bin/sfxstub32.exe && bin/mksfx -qo s.exe a.txt && "
+       "cmp -n 464 -i 48 s.exe bin/sfxstub32.exe && cmp -n 30000 -i 1115 s.exe bin/sfxstub32.exe && echo same", 0, "same"},
       {"$M --bogus", 2, "unrecognized option '--bogus'\nmksfx: try 'mksfx --help'"},
       {"$M a.txt -o", 2, "requires an argument"}, {"$M --best=3 -o o.lzh a.txt", 2, "doesn't allow an argument"},
       {"$M --list x.lzh --test x.lzh", 2, "--list and --test do not go together"},
@@ -424,6 +434,7 @@ TEST_F(MksfxTest, NamesInAnyLanguageComeBackThroughTheirCodePage) {
       // 表's second byte in 932 is '\\', which stays part of the name; ｱ is one byte
       {"932", "sfx.exe", "", {"\xE6\x97\xA5\xE6\x9C\xAC/\xE8\xA1\xA8.txt", "\xEF\xBD\xB1.txt"}},
       {"932", "a.lzh", " --codepage 932", {"\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88/\xCE\xA9.txt"}},
+      {"1252", "a.lzh", "", {"\xC3\xA9t\xC3\xA9.txt"}},  // a plain archive read in 1252 unless told
   };
   for (const Row &r : rows) {
     std::string in = dir + "/in" + r.codepage + r.output, out = dir + "/out" + r.codepage + r.output;
@@ -448,7 +459,7 @@ TEST_F(MksfxTest, NamesInAnyLanguageComeBackThroughTheirCodePage) {
 // Windows drops trailing dots and spaces and compares letters without case,
 // in the code page's own pairs too; the stub takes '\\' for a separator.
 TEST_F(MksfxTest, NamesWindowsTakesForOneAreRefusedAndNamesWrittenOtherwiseNoted) {
-  struct Row { std::string codepage; std::vector<std::string> names; std::string expected; };
+  struct Row { std::string codepage; std::vector<std::string> names; std::string expected, default_dir = "'%ProgramFiles%\\App'"; };
   const std::string d60(60, 'd'), n189(189, 'n');
   const Row rows[] = {
       {"1252", {"trail", "trail."}, "/trail. would both extract to trail."}, {"1252", {"_ux.c", "aux.c"}, "aux.c would both extract to"},
@@ -463,12 +474,13 @@ TEST_F(MksfxTest, NamesWindowsTakesForOneAreRefusedAndNamesWrittenOtherwiseNoted
       {"1252", {"back\\slash.txt"}, "back\\slash.txt: extracts as back/slash.txt\n"},
       {"1252", {"end."}, "end.: extracts as end\n"}, {"1252", {"a?b"}, "a?b: extracts as a_b\n"},
       {"1252", {d60 + "/" + n189}, n189 + ": 271 bytes below the default directory, more than the 259"},
+      {"1252", {d60 + "/" + n189 + "nnnnnnn"}, "nnnnnnn: 260 bytes below the default directory", "''"},  // a bare drive
   };
   int n = 0;
   for (const Row &r : rows) {
     std::string in = dir + "/c" + std::to_string(++n), out = dir + "/c" + std::to_string(n) + ".lzh";
     put_files(in, r.names);
-    std::string got = capture(mksfx + " -q --archive-only --default-dir '%ProgramFiles%\\App' --codepage " +
+    std::string got = capture(mksfx + " -q --archive-only --default-dir=" + r.default_dir + " --codepage " +
                               r.codepage + " -o " + out + " -C " + in + " .; echo status=$?");
     EXPECT_NE(got.find(r.expected), std::string::npos) << r.names[0] << ": " << got;
     EXPECT_EQ(got.find("status=2") == std::string::npos, exists(out)) << got;
@@ -490,12 +502,12 @@ TEST_F(MksfxTest, FromArchiveTakesOldHeaderLevelsAndSelfExtractors) {
     ASSERT_EQ(shell(std::string("cd ") + in + " && TZ=EST5 jlha a" + level + "qo5 " + lzh + " a.txt sub"), 0) << output;
     ASSERT_EQ(read_file(lzh)[20], level - '0') << "jlha wrote another header level";
     ASSERT_EQ(shell("TZ=EST5 " + mksfx + stub + " -q --from-archive " + lzh + " -o " + exe), 0) << output;
-    std::vector<uint8_t> b = read_file(exe);
-    EXPECT_EQ(b[read_u32(&b[512]) + 20], 2);
+    std::vector<uint8_t> b = read_file(exe), old = read_file(lzh);
+    const uint32_t at = read_u32(&b[512]);  // level 2, the operating system kept (level 0 has none: MS-DOS)
+    EXPECT_EQ(std::make_pair(b[at + 20], b[at + 23]), std::make_pair((uint8_t)2, level == '0' ? (uint8_t)'M' : old[24 + old[21]]));
     EXPECT_NE(capture(mksfx + " --list -v " + exe).find("2001-02-03 04:05:06 ---a"), std::string::npos);
     ASSERT_EQ(shell(mksfx + " -q --extract " + exe + " -C " + out), 0) << output;
     EXPECT_EQ(shell("diff -r " + in + " " + out), 0) << output;
-    std::vector<uint8_t> old = read_file(lzh);
     auto patched = [&](size_t at, uint8_t value, bool sum_good) {  // one byte of the first header
       std::vector<uint8_t> p = old;
       p[at] = value;
@@ -519,12 +531,12 @@ TEST_F(MksfxTest, FromArchiveTakesOldHeaderLevelsAndSelfExtractors) {
   std::string jp = dir + "/jp", old = dir + "/old.exe", again = dir + "/again.exe";
   fs::create_directories(jp);
   write_text(jp + "/\xE8\xA1\xA8.txt", "x");
-  ASSERT_EQ(shell(mksfx + stub + " -q --title Old --default-dir 'C:\\Old' --integrity-sum --codepage 932 -o " +
+  ASSERT_EQ(shell(mksfx + stub + " -q --title Old --dir-caption Cap --default-dir 'C:\\Old' --run go.exe --integrity-sum --codepage 932 -o " +
                   old + " -C " + jp + " ."), 0) << output;
   ASSERT_EQ(shell(mksfx + stub + " -q --from-archive " + old + " --title New -o " + again), 0) << output;
   std::vector<uint8_t> b = read_file(again);
-  EXPECT_EQ(std::vector<std::string>({(char *)&b[516], (char *)&b[598], std::string((char *)&b[36], 11)}),
-            (std::vector<std::string>{"New", "C:\\Old", "mksfx cp932"}));
+  EXPECT_EQ(std::vector<std::string>({(char *)&b[516], (char *)&b[557], (char *)&b[598], (char *)&b[854], std::string((char *)&b[36], 11)}),
+            (std::vector<std::string>{"New", "Cap", "C:\\Old", "go.exe", "mksfx cp932"}));
   EXPECT_EQ(b[1113], 0x04);  // the integrity sum kept
   ASSERT_EQ(shell(mksfx + " -q --extract " + again + " -C " + dir + "/jp-out"), 0) << output;
   EXPECT_EQ(shell("diff -r " + jp + " " + dir + "/jp-out"), 0) << output;
