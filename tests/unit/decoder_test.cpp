@@ -108,8 +108,9 @@ TEST_F(DecoderTest, HandMadeStreamsDecodeAsWorkedOut) {
 // (three of 1 bit; four, twice the code space, a multiple of 65,536) or hold
 // a length of 17 bits; a single symbol outside its alphabet (literal,
 // code-length, position); 511 literal lengths (all zero, or ending in a
-// length for a 511th symbol after two that alone make a complete code).
-TEST_F(DecoderTest, UnusableTablesInTheStreamAreBadTables) {
+// length for a 511th symbol after two that alone make a complete code). And a
+// stream cut short of its declared size: "Read ERROR". Each stops the run.
+TEST_F(DecoderTest, UnusableTablesAndCutStreamsStopTheRun) {
   BitWriter three, four, too_long, literal, code_length, position, zeros, complete;
   three.put(1, 16).put(3, 5).put(1, 3).put(1, 3).put(1, 3).put(0, 2);
   four.put(1, 16).put(4, 5).put(1, 3).put(1, 3).put(1, 3).put(0, 2).put(1, 3);
@@ -122,23 +123,17 @@ TEST_F(DecoderTest, UnusableTablesInTheStreamAreBadTables) {
   complete.put(1, 16).put(4, 5).put(0, 3).put(0, 3).put(1, 3).put(0, 2).put(1, 3);  // symbols 2 and 3
   complete.put(511, 9).put(0, 1).put(508 - 20, 9).put(1, 1).put(1, 1).put(1, 1);  // 508 zeros, three ones
   complete.put(0, 5).put(0, 5).put(0, 1);  // one position; then the match of symbol 508
-  const std::pair<char, BitWriter *> rows[] = {{'5', &three}, {'5', &four}, {'5', &too_long}, {'5', &literal},
-                                               {'5', &code_length}, {'5', &position}, {'7', &zeros}, {'7', &complete}};
-  for (const auto &[method, w] : rows) {
-    EXPECT_EQ(decode(method, w->bytes, 10).status, 1);
-    EXPECT_EQ(last_box_text(), "\"" + sfx_path + "\" Bad table");
+  std::vector<uint8_t> data = pattern_bytes(100000, 3), packed = lzh_encode(data.data(), data.size(), *method_params('5'));
+  const std::tuple<char, std::vector<uint8_t>, uint32_t, uint32_t, const char *> rows[] = {
+      {'5', three.bytes, 10, 0, "Bad table"}, {'5', four.bytes, 10, 0, "Bad table"}, {'5', too_long.bytes, 10, 0, "Bad table"},
+      {'5', literal.bytes, 10, 0, "Bad table"}, {'5', code_length.bytes, 10, 0, "Bad table"}, {'5', position.bytes, 10, 0, "Bad table"},
+      {'7', zeros.bytes, 10, 0, "Bad table"}, {'7', complete.bytes, 10, 0, "Bad table"},
+      {'5', std::vector<uint8_t>(packed.begin(), packed.begin() + packed.size() / 2), 100000, (uint32_t)packed.size(), "Read ERROR"}};
+  for (const auto &[method, bytes, size, declared, message] : rows) {
+    EXPECT_EQ(decode(method, bytes, size, declared ? declared : (uint32_t)bytes.size()).status, 1);
+    EXPECT_EQ(last_box_text(), "\"" + sfx_path + "\" " + message);
     EXPECT_FALSE(exists(output));
   }
-}
-
-TEST_F(DecoderTest, TruncatedDataGivesReadErrorAndDeletesOutput) {
-  std::vector<uint8_t> data = pattern_bytes(100000, 3);
-  std::vector<uint8_t> packed = lzh_encode(data.data(), data.size(), *method_params('5'));
-  std::vector<uint8_t> cut(packed.begin(), packed.begin() + packed.size() / 2);
-  EXPECT_EQ(decode('5', cut, 100000, (uint32_t)packed.size()).status, 1);
-  EXPECT_EQ(last_box_text(), "\"" + sfx_path + "\" Read ERROR");
-  EXPECT_EQ(ctx->abort_flag, 1);
-  EXPECT_FALSE(exists(output));
 }
 
 // The code-length limiter (tests/fuzz/limiter_property.h): Fibonacci weights

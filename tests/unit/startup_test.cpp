@@ -58,12 +58,10 @@ TEST_F(StartupTest, CommandLineAndHeaderBlockMakeTheSettings) {
     block.default_dir = r.default_dir, block.flags = r.flags;
     if (!r.title.empty()) block.title = r.title;
     EXPECT_EQ(run_and_cancel(r.tail, block), 0);
-    // An empty text or a negative number in a row: not checked.
-    EXPECT_EQ(r.shown.empty() ? r.shown : shown_dir, r.shown);
-    EXPECT_EQ(r.caption.empty() ? r.caption : caption, r.caption);
-    EXPECT_EQ(r.auto_start < 0 ? r.auto_start : auto_start, r.auto_start);
-    EXPECT_EQ(r.keep_newer < 0 ? r.keep_newer : keep_newer, r.keep_newer);
-    EXPECT_EQ(r.overwrite_all < 0 ? r.overwrite_all : overwrite_all, r.overwrite_all);
+    auto seen = [](int want, int got) { return want < 0 ? want : got; };  // "" or -1 in a row: not checked
+    EXPECT_EQ(std::make_tuple(r.shown.empty() ? "" : shown_dir, r.caption.empty() ? "" : caption, seen(r.auto_start, auto_start),
+                              seen(r.keep_newer, keep_newer), seen(r.overwrite_all, overwrite_all)),
+              std::make_tuple(r.shown, r.caption, r.auto_start, r.keep_newer, r.overwrite_all));
   }
 }
 

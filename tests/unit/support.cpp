@@ -18,14 +18,7 @@ void write_file(const std::string &path, const std::vector<uint8_t> &data) {
 }
 
 void write_text(const std::string &path, const std::string &text) { write_file(path, {text.begin(), text.end()}); }
-std::string read_text(const std::string &path) {
-  std::vector<uint8_t> d = read_file(path);
-  return std::string(d.begin(), d.end());
-}
-uint32_t mtime(const std::string &path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 ? (uint32_t)st.st_mtime : 0;
-}
+std::string read_text(const std::string &path) { std::vector<uint8_t> d = read_file(path); return {d.begin(), d.end()}; }
 bool exists(const std::string &path) {
   std::error_code ec;
   return std::filesystem::exists(path, ec);

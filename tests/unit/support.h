@@ -15,7 +15,6 @@ std::vector<uint8_t> read_file(const std::string &path);
 void write_file(const std::string &path, const std::vector<uint8_t> &data);
 void write_text(const std::string &path, const std::string &text);
 std::string read_text(const std::string &path);
-uint32_t mtime(const std::string &path);  // 0 when the file is missing
 bool exists(const std::string &path);
 // What a shell command printed on stdout and stderr; its exit status into *status.
 std::string capture(const std::string &command, int *status = nullptr);
