@@ -52,20 +52,6 @@ TEST_F(ArchiveTest, KeepNewerOverwriteAllAndReadOnlyFiles) {
   unsetenv("TZ");
 }
 
-TEST_F(ArchiveTest, CrcMismatchDeletesTheFileStopsAndSkipsTheCommand) {
-  Raw bad{"", "bad.txt", '0', "damaged data"};
-  bad.file_crc = 0x1234;  // not the data's
-  HeaderBlockFields block;
-  block.run_command = "setup.exe /quiet";
-  write_sfx(raw_archive({{"", "ok.txt", '0', "fine"}, bad, {"", "later.txt", '0', "never"}}), block);
-  EXPECT_EQ(extract(), 1);
-  EXPECT_EQ(box_texts(), std::vector<std::string>{"\"" + dest + "/bad.txt\" CRC ERROR"});
-  EXPECT_TRUE(exists(dest + "/ok.txt"));
-  EXPECT_FALSE(exists(dest + "/bad.txt") || exists(dest + "/later.txt"));
-  EXPECT_TRUE(posix::shell_executes().empty());
-  EXPECT_EQ(posix::broadcasts().size(), 1u);  // the post-install step still ran
-}
-
 // Every method the README names passes the header check and extracts (-lh4-
 // is laid out as -lh5-). Then the command starts in the destination, its
 // program apart from its parameters (a quoted program may hold spaces); the

@@ -172,10 +172,7 @@ TEST(Progress, PercentagesRoundDownAndAnEmptyTotalIsDone) {
   for (const auto &r : rows) EXPECT_EQ(progress_percent(r[0], r[1]), r[2]) << r[0] << " of " << r[1];
 }
 
-class OutputTest : public SfxTest {};
-
-TEST_F(OutputTest, ProgressShowsTextAndCancelEndsTheRun) {
-  make_context();
+TEST_F(DecoderTest, ProgressShowsTextAndCancelEndsTheRun) {
   show_progress(100, 250);  // no dialog: nothing to show, no harm
   ctx->cancel_requested = 1;
   EXPECT_EQ(posix::run([] { show_progress(1, 2); }), 1);

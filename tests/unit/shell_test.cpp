@@ -105,10 +105,11 @@ TEST_F(ShellTest, WhatAScriptRegisters) {
   }
 }
 
-// After a failed pass a class whose program is not there is not registered
-// (one whose program is there still is). A "$Group=" field too long for its
-// field is refused whole, like a "$Class=" one: cut, it would name another
-// group. 79 bytes fit group_name.
+// A file failing its CRC is deleted and ends the pass: no command, but the
+// post-install step runs, and a class whose program is not there is not
+// registered (one whose program is there still is). A "$Group=" field too
+// long for its field is refused whole, like a "$Class=" one: cut, it would
+// name another group. 79 bytes fit group_name.
 TEST_F(ShellTest, AFailedPassAndFieldsThatDoNotFit) {
   FakeProgman progman;
   progman.install();
@@ -116,8 +117,13 @@ TEST_F(ShellTest, AFailedPassAndFieldsThatDoNotFit) {
   bad.file_crc = 0x1234;
   const std::string g79(79, 'G'), script = "$ClassTitle=R\r\n$Class=.v,V,viewer.exe,VFile\r\n$Class=.m,M,m.exe,MFile\r\n"
                                           "$GroupTitle=S\r\n$Group=G" + g79 + ",V,v.exe\r\n$Group=" + g79 + ",V,v.exe";
-  write_sfx(raw_archive({{"", "$", '0', script}, {"", "viewer.exe", '0', "MZ"}, bad, {"", "m.exe", '0', "MZ"}}));
+  HeaderBlockFields block;
+  block.run_command = "viewer.exe";
+  write_sfx(raw_archive({{"", "$", '0', script}, {"", "viewer.exe", '0', "MZ"}, bad, {"", "m.exe", '0', "MZ"}}), block);
   EXPECT_EQ(run_program("-n " + dest), 1);
+  EXPECT_EQ(box_texts(), std::vector<std::string>{"\"" + dest + "/bad.txt\" CRC ERROR"});
+  EXPECT_TRUE(exists(dest + "/viewer.exe") && !exists(dest + "/bad.txt") && !exists(dest + "/m.exe"));
+  EXPECT_TRUE(posix::shell_executes().empty());
   EXPECT_EQ(reg(".v") + reg(".m"), "VFile(none)");
   ASSERT_EQ(progman.commands.size(), 1u);
   EXPECT_EQ(progman.commands[0].find("[CreateGroup(\"" + g79 + "\",0)]"), 0u);

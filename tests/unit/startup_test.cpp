@@ -75,15 +75,13 @@ TEST_F(StartupTest, TextsFillingTheirFieldAreCut) {
             std::vector<size_t>({40, 255, 258}));
 }
 
-class ScriptTest : public SfxTest {};
-
 // What a script sets, each row from the settings as the test starts them:
 // title|caption|directory|command|a(uto start) o(verwrite all) k(eep newer)
 // r(estore attributes) c (keep controls) q (ask for the class). $Flag bits
 // apply in order, later ones winning, on the low 16 bits of atoi's reading;
 // any control byte ends a line, keys are case-sensitive and start a line;
 // $InstallDir only fills an empty directory; quotes group a field.
-TEST_F(ScriptTest, WhatAScriptSets) {
+TEST_F(StartupTest, WhatAScriptSets) {
   const std::pair<std::string, std::string> rows[] = {
       {"$Flag=16\n$Flag=4098", "||||a0 o1 k1 r0 c0 q0"},  // 0x1002: overwrite on, attributes off
       {"$Flag=16", "||||a0 o0 k1 r/ c0 q0"}, {"$Flag=8", "||||a0 o0 k0 r0 c0 q0"},
